@@ -1,0 +1,61 @@
+#include "front/entry.h"
+
+#include "elevation/admin_check.h"
+#include "elevation/relay.h"
+#include "front/entry_points.h"
+#include "front/format.h"
+#include "front/text.h"
+#include "search/scan.h"
+#include "volumes/volumes.h"
+
+const wchar kRelayPipePrefix[] = u"\\\\.\\pipe\\morla-uac-pipe-";
+wchar drive_device_path[7] = u"\\\\.\\A:";
+
+namespace {
+
+const wchar kUsage[] =
+    u"Usage:\t%s <pattern> [<drive letter>*]\n"
+    u"\tpattern\t\tfilename to search for, e.g. *.doc\n"
+    u"\tdrive letter\te.g. C\n"
+    u"\n"
+    u"Note: Multiple drive letters may be given, separated by spaces;\n"
+    u"if only a pattern is given, Morla will search all local NTFS\n"
+    u"file systems.\n";
+
+void search_drive(wchar typed, const wchar* pattern) {
+    wchar letter;
+    if (typed >= u'A' && typed <= u'Z') {
+        letter = typed;
+    } else if (typed >= u'a' && typed <= u'z') {
+        letter = wchar(typed - 32);
+    } else {
+        print_err(u"Invalid drive letter '%c'\n", typed);
+        return;
+    }
+    drive_device_path[4] = letter;
+    Handle volume = platform_open_volume(drive_device_path);
+    if (volume == INVALID_HANDLE) {
+        print_err(u"Unable to access drive %c\n", typed);
+        return;
+    }
+    scan_volume(volume, pattern, drive_device_path);
+    platform_close_handle(volume);
+}
+
+}  // namespace
+
+int morla_entry(int argc, wchar** argv) {
+    look_up_entry_points();
+    if (argc < 2) {
+        print_err(kUsage, argv[0]);
+        return 1;
+    }
+    if (text_equal_prefix(argv[1], kRelayPipePrefix, RELAY_PREFIX_UNITS)) relay_entry(argv[1]);
+    if (administrator_check()) return 2;
+    if (argc <= 2) {
+        search_all_volumes(argv[1]);
+        return 0;
+    }
+    for (int i = 2; i < argc; ++i) search_drive(argv[i][0], argv[1]);
+    return 0;
+}

@@ -1,0 +1,31 @@
+// The Linux start-up: arguments arrive as bytes and are decoded to UTF-16
+// without loss before the entry function sees them.
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+#include <vector>
+
+#include "front/entry.h"
+#include "platform/posix/process_args.h"
+#include "platform/posix/utf8.h"
+
+int main(int argc, char** argv) {
+    // Results go out in large blocks when they do not go to a terminal.
+    if (!isatty(STDOUT_FILENO)) std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+    std::vector<std::vector<wchar>> storage;
+    storage.resize(size_t(argc));
+    std::vector<wchar*> wide(size_t(argc) + 1, nullptr);
+    for (int i = 0; i < argc; ++i) {
+        size_t bytes = std::strlen(argv[i]);
+        storage[size_t(i)].resize(bytes + 1);
+        size_t n = utf8_to_utf16(argv[i], bytes, storage[size_t(i)].data());
+        storage[size_t(i)][n] = 0;
+        wide[size_t(i)] = storage[size_t(i)].data();
+    }
+    posix_process_argc = argc;
+    posix_process_argv = wide.data();
+    int status = morla_entry(argc, wide.data());
+    std::fflush(stdout);
+    std::fflush(stderr);
+    return status;
+}

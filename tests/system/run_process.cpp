@@ -1,0 +1,72 @@
+#ifndef _WIN32
+#include "tests/system/run_process.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
+                          const std::map<std::string, std::string>& env, int timeout_seconds) {
+    ProcessResult result;
+    int out_pipe[2], err_pipe[2];
+    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) return result;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out_pipe[1], 1);
+        dup2(err_pipe[1], 2);
+        int null_fd = open("/dev/null", O_RDONLY);
+        dup2(null_fd, 0);
+        for (const auto& [name, value] : env) {
+            if (value.empty()) unsetenv(name.c_str());
+            else setenv(name.c_str(), value.c_str(), 1);
+        }
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    struct pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    time_t deadline = time(nullptr) + timeout_seconds;
+    int open_count = 2;
+    bool killed = false;
+    while (open_count > 0) {
+        int ready = poll(fds, 2, 200);
+        if (ready < 0 && errno != EINTR) break;
+        if (!killed && time(nullptr) > deadline) {
+            kill(pid, SIGKILL);
+            killed = true;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            char buffer[65536];
+            ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[i]->append(buffer, size_t(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_count;
+            }
+        }
+    }
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    return result;
+}
+
+ProcessResult run_morla(const std::vector<std::string>& args,
+                        const std::map<std::string, std::string>& env, int timeout_seconds) {
+    return run_process(MORLA_BINARY, args, env, timeout_seconds);
+}
+#endif

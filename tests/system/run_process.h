@@ -1,0 +1,25 @@
+// Runs the real morla binary (or any program) as a child process and
+// captures its standard output, standard error and exit status. Linux only.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct ProcessResult {
+    std::string out;
+    std::string err;
+    int status = -1;  // exit status, or 128 + signal number
+};
+
+// Runs program with the arguments (argv[0] is the program itself). env holds
+// variables to set (an empty value removes the variable). A run still going
+// after timeout_seconds is killed; its status is then 128 + SIGKILL.
+ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
+                          const std::map<std::string, std::string>& env = {},
+                          int timeout_seconds = 60);
+
+// The morla binary that was built beside the tests.
+ProcessResult run_morla(const std::vector<std::string>& args,
+                        const std::map<std::string, std::string>& env = {},
+                        int timeout_seconds = 60);

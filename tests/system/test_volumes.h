@@ -1,0 +1,20 @@
+// Volumes for tests: compressed images unpacked to temporary files, and
+// temporary prefix folders whose dosdevices entries name them. Linux only.
+#pragma once
+
+#include <string>
+
+// A fresh empty folder under the system's temporary folder.
+std::string make_temp_folder();
+// Unpacks a gzip image into a temporary file, skipping skip_bytes of the
+// unpacked data (65536 cuts the NTFS partition out of the shared samples).
+// Returns an empty string when the image is missing or cannot be unpacked.
+std::string unpack_image(const std::string& gz_path, long skip_bytes = 0);
+// Makes prefix/dosdevices/<letter>:: a link to target (which need not exist).
+void link_drive(const std::string& prefix, char letter, const std::string& target);
+// A committed fixture image under tests/fixtures.
+std::string fixture_path(const std::string& name);
+// A Windows-made sample under ../shared/ntfs-samples; empty when absent.
+std::string shared_sample_path(const std::string& name);
+// Removes a folder and everything in it.
+void remove_tree(const std::string& path);
