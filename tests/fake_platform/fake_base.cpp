@@ -53,6 +53,7 @@ struct LocalHeader {
 }  // namespace
 
 void fake_reset_volumes();
+void fake_reset_volume_list();
 void fake_reset_rights();
 void fake_reset_relay();
 
@@ -63,6 +64,7 @@ void fake_reset() {
     fake_missing_entry_points.clear();
     last_error = 0;
     fake_reset_volumes();
+    fake_reset_volume_list();
     fake_reset_rights();
     fake_reset_relay();
 }
