@@ -1,0 +1,71 @@
+// The command line of the real binary: usage, drive letters, modes.
+#ifndef _WIN32
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "tests/system/run_process.h"
+#include "tests/system/test_volumes.h"
+
+namespace {
+
+const char kUsageTail[] =
+    " <pattern> [<drive letter>*]\n"
+    "\tpattern\t\tfilename to search for, e.g. *.doc\n"
+    "\tdrive letter\te.g. C\n\n"
+    "Note: Multiple drive letters may be given, separated by spaces;\n"
+    "if only a pattern is given, Morla will search all local NTFS\n"
+    "file systems.\n";
+
+TEST(CommandLine, NoArgumentPrintsTheUsageTextOnly) {
+    ProcessResult r = run_morla({});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, std::string("Usage:\t") + MORLA_BINARY + kUsageTail);
+}
+
+TEST(CommandLine, DriveLetterMessages) {
+    // Only an administrator gets as far as the drives.
+    if (geteuid() != 0) GTEST_SKIP() << "needs root";
+    // q has no entry in the prefix and c's target is missing, so every drive
+    // fails to open and says so with the letter as typed.
+    std::string prefix = make_temp_folder();
+    link_drive(prefix, 'c', prefix + "/no-such-image");
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const std::string pipe_text = "x\\\\.\\pipe\\morla-uac-pipe-12345678";
+    const Case cases[] = {
+        {{"x.txt", "1", "q"}, "Invalid drive letter '1'\nUnable to access drive q\n"},
+        {{"x.txt", "cdrive"}, "Unable to access drive c\n"},
+        {{"x.txt", "c", "c"}, "Unable to access drive c\nUnable to access drive c\n"},
+        {{"x.txt", "Q", "*", ""}, "Unable to access drive Q\nInvalid drive letter '*'\nInvalid drive letter ''\n"},
+        {{"x.txt", "\xc3\xa9"}, "Invalid drive letter '\xc3\xa9'\n"},
+        // The relay prefix counts only at the very start: this is a pattern.
+        {{pipe_text, "q"}, "Unable to access drive q\n"},
+    };
+    for (const Case& c : cases) {
+        ProcessResult r = run_morla(c.args, {{"WINEPREFIX", prefix}});
+        EXPECT_EQ(r.status, 0) << c.args[1];
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, c.err);
+    }
+    remove_tree(prefix);
+}
+
+TEST(CommandLine, ADriveThatIsNotNtfsIsSearchedSilently) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root";
+    std::string prefix = make_temp_folder();
+    std::string image = prefix + "/zeros.img";
+    ASSERT_EQ(system(("truncate -s 1M '" + image + "'").c_str()), 0);
+    link_drive(prefix, 'd', image);
+    ProcessResult r = run_morla({"*", "d", "D"}, {{"WINEPREFIX", prefix}});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    remove_tree(prefix);
+}
+
+}  // namespace
+#endif
