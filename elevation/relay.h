@@ -1,7 +1,16 @@
-// The relay: the elevated process that reads the requester's command line from
-// the pipe and starts the worker on it. Never returns.
+// The relay: the elevated process started by the requester with the pipe name
+// as its only argument. It reads the requester's command line from the pipe
+// and starts the worker on it, with the pipe as its standard handles.
 #pragma once
 
 #include "platform/platform.h"
 
+// The longest command line the platform accepts, in code units; a frame
+// announcing more is refused before anything is allocated.
+enum : uint32_t { MAX_COMMAND_LINE_UNITS = 32767 };
+
+// Runs the relay and ends the process with exit status 0 once the worker has
+// started; failures end it through message-box (or fatal) reports.
 [[noreturn]] void relay_entry(const wchar* pipe_name);
+// Everything relay_entry does before the process ends.
+void run_relay(const wchar* pipe_name);

@@ -20,8 +20,12 @@ void put(Sink* sink, const wchar* units, size_t count) {
     if (sink->stream) {
         while (count) {
             if (sink->stored == sink->capacity) {
-                platform_write_text(sink->stream, sink->buffer, sink->stored);
+                // A surrogate pair must reach the stream in one write to stay one character.
+                wchar last = sink->buffer[sink->stored - 1];
+                bool hold = last >= 0xD800 && last <= 0xDBFF;
+                platform_write_text(sink->stream, sink->buffer, sink->stored - hold);
                 sink->stored = 0;
+                if (hold) sink->buffer[sink->stored++] = last;
             }
             size_t room = sink->capacity - sink->stored;
             size_t take = count < room ? count : room;

@@ -110,15 +110,20 @@ int platform_crypt_release_context(uintptr_t context);
 // byte stream, 1 instance, 0x100000-byte buffers, time-out 0, no security
 // attributes). INVALID_HANDLE on failure, also when the name exists.
 Handle platform_create_named_pipe(const wchar* name);
-// GetModuleFileNameW(no module, buffer, capacity): units stored, 0 on failure.
+// GetModuleFileNameW(no module, buffer, capacity): units stored, 0 on
+// failure. A path cut short fills the buffer (capacity - 1 units and a NUL)
+// and returns capacity, with the platform's "buffer too small" last error.
 uint32_t platform_get_module_file_name(wchar* buffer, uint32_t capacity);
-// ShellExecuteExW with the verb "runas": starts the program file elevated with
-// these parameters. On success *process is the launched process, watched
-// while waiting for the connection. 0 when the launch fails or is declined.
+// ShellExecuteExW with the verb "runas" (SEE_MASK_NOASYNC, and
+// SEE_MASK_NOCLOSEPROCESS to keep the launched process): starts the program
+// file elevated with these parameters. On success *process is the launched
+// process (null when the platform gives none). 0 when the launch fails or
+// is declined.
 int platform_shell_execute_runas(const wchar* file, const wchar* parameters, Handle* process);
-// ConnectNamedPipe, waiting also on the launched process: returns 1 when a
-// client connected (last error 535 counts as connected), 0 on failure, and
-// -1 when the launched process ended before any client came.
+// ConnectNamedPipe(pipe, no overlapped operation), given up when the launched
+// process ends first: 1 when a client connected, 0 on failure (last error 535
+// means the client came before the call), -1 when the launched process ended
+// before any client came (last error: the platform's "cancelled" code).
 int platform_connect_named_pipe(Handle pipe, Handle launched);
 // GetCommandLineW: the process's whole command line.
 const wchar* platform_get_command_line();
@@ -137,3 +142,10 @@ int platform_create_worker(const wchar* program, wchar* command_line, Handle pip
                            Handle* process, Handle* thread);
 // FreeConsole.
 int platform_free_console();
+// Last-error codes, in the platform's own numbering, for failures the relay
+// and the requester notice themselves: the stream ended before the whole
+// frame arrived (or a write took less than offered), the frame's count
+// exceeds the longest command line, the heap is exhausted.
+extern const uint32_t platform_error_stream_ended;
+extern const uint32_t platform_error_frame_too_long;
+extern const uint32_t platform_error_out_of_memory;

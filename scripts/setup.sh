@@ -2,7 +2,7 @@
 # Installs what building and testing Morla needs on a fresh Debian 12 machine.
 # Idempotent; needs root (or sudo).
 set -euo pipefail
-packages=(cmake ninja-build g++ libgtest-dev gzip ntfs-3g sleuthkit dosfstools sudo attr util-linux)
+packages=(cmake ninja-build g++ libgtest-dev gzip ntfs-3g sleuthkit dosfstools sudo attr util-linux passwd bsdutils)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

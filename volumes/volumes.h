@@ -1,7 +1,16 @@
 // Volume enumeration: every volume of the system, searched under its first
-// mount path.
+// mount path. Each step calls the next: all volumes -> one volume name ->
+// its mount path list -> the device path that is opened and scanned.
 #pragma once
 
 #include "platform/platform.h"
 
+// Searches every volume the platform enumerates, in its order.
 void search_all_volumes(const wchar* pattern);
+// Asks for the volume's mount paths and searches it under the first one.
+void search_volume(const wchar* volume_name, const wchar* pattern);
+// Builds the device path from the first mount path of the list ('C:\' gives
+// '\\.\C:') and searches it.
+void search_mount_path(const wchar* mount_paths, const wchar* pattern);
+// Opens the device path, scans it, closes it.
+void search_device(const wchar* device_path, const wchar* pattern);

@@ -13,6 +13,7 @@
 
 std::u16string fake_out;
 std::u16string fake_err;
+std::vector<std::u16string> fake_out_writes;
 std::vector<std::u16string> fake_message_boxes;
 std::vector<std::string> fake_missing_entry_points;
 
@@ -60,6 +61,7 @@ void fake_reset_relay();
 void fake_reset() {
     fake_out.clear();
     fake_err.clear();
+    fake_out_writes.clear();
     fake_message_boxes.clear();
     fake_missing_entry_points.clear();
     last_error = 0;
@@ -77,6 +79,7 @@ void platform_set_last_error(uint32_t code) { last_error = code; }
 
 void platform_write_text(int stream, const wchar* units, size_t count) {
     (stream == STREAM_OUT ? fake_out : fake_err).append(units, count);
+    if (stream == STREAM_OUT) fake_out_writes.emplace_back(units, count);
 }
 void platform_flush(int) {}
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "front/format.h"
+#include "tests/fake_platform/fake_platform.h"
 
 namespace {
 
@@ -56,6 +57,22 @@ TEST(Formatter, TerminatingAlwaysEndsWithNul) {
     EXPECT_EQ(std::u16string(buffer), u"42");
     format_terminated(buffer, 1, u"anything");
     EXPECT_EQ(buffer[0], u'\0');
+}
+
+TEST(Print, ASurrogatePairIsNeverSplitBetweenWrites) {
+    // Long prints go out in pieces; a character beyond U+FFFF on a piece's
+    // boundary must still reach the stream whole.
+    for (size_t before = 500; before < 530; ++before) {
+        fake_reset();
+        std::u16string text(before, u'a');
+        text += u"\U0001F600\n";
+        print_out(u"%s", text.c_str());
+        EXPECT_EQ(fake_out, text);
+        for (const std::u16string& piece : fake_out_writes) {
+            ASSERT_FALSE(piece.empty());
+            EXPECT_FALSE(piece.back() >= 0xD800 && piece.back() <= 0xDBFF) << before;
+        }
+    }
 }
 
 }  // namespace

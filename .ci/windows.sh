@@ -1,0 +1,157 @@
+#!/usr/bin/env bash
+# The Windows check: cross-builds Morla for 64-bit Windows with mingw-w64
+# (posix thread model, statically linked), runs the test suite under wine,
+# then checks the command-line behaviour of morla.exe that needs no NTFS
+# request (wine answers those with error 50, so a scan there stays silent).
+# Run from anywhere; installs what it lacks (root or sudo).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+start=$(date +%s)
+phase_start=$start
+phase() {
+    local now
+    now=$(date +%s)
+    echo "windows: $1 in $((now - phase_start)) s"
+    timings+=("$1 $((now - phase_start)) s")
+    phase_start=$now
+}
+timings=()
+
+# ---- packages: mingw-w64 and wine, without recommends; idempotent ----------
+packages=(g++-mingw-w64-x86-64-posix wine64 wine)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    as_root=()
+    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+    export DEBIAN_FRONTEND=noninteractive
+    "${as_root[@]}" apt-get update -qq
+    "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+phase "packages"
+
+# ---- cross-build: wine is installed first, so that the toolchain file finds
+# it and CTest runs the test executables through it --------------------------
+cmake --preset windows >/dev/null
+cmake --build build/windows -j2
+phase "cross-build"
+
+# ---- wine: a throw-away prefix, no display driver (a message box returns at
+# once instead of waiting for a click), quiet, no Mono or Gecko prompts -------
+WINEPREFIX=$(mktemp -d /tmp/morla-wine.XXXXXX)
+work=$(mktemp -d /tmp/morla-windows-check.XXXXXX)
+export WINEPREFIX WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml=;winex11.drv=d"
+# Arguments reach wine as UTF-8 only under a UTF-8 locale.
+export LC_ALL=C.UTF-8
+unset DISPLAY WAYLAND_DISPLAY
+# wine keeps the prefix's server socket in /tmp/wine-*/server-<device>-<inode>.
+server_dir=$(printf 'server-%x-%x' "$((0x$(stat -c %D "$WINEPREFIX")))" "$(stat -c %i "$WINEPREFIX")")
+cleanup() {
+    # Only this prefix's server (and the wine processes it runs) is ended.
+    timeout 30 wineserver -k >/dev/null 2>&1 || true
+    for folder in /tmp/wine-*/"$server_dir"; do
+        [ -d "$folder" ] || continue
+        rm -rf "$folder"
+        rmdir "$(dirname "$folder")" 2>/dev/null || true
+    done
+    rm -rf "$WINEPREFIX" "$work"
+}
+trap cleanup EXIT
+timeout 180 wineboot --init >/dev/null 2>&1
+timeout 120 wineserver -w
+phase "wine prefix"
+
+# ---- the test suite under wine ---------------------------------------------
+failures=0
+if ! timeout 900 ctest --preset windows; then
+    echo "windows: FAIL: the test suite under wine"
+    failures=$((failures + 1))
+fi
+phase "tests under wine"
+
+# ---- morla.exe on the command line -----------------------------------------
+exe="$PWD/build/windows/morla.exe"
+checks=0
+
+# check NAME STATUS OUT ERR ARG...: runs morla.exe with the arguments and
+# compares its exit status and both streams byte for byte (OUT and ERR are
+# printf formats; '-' skips a stream).
+check() {
+    local name=$1 status=$2 out=$3 err=$4 got_status=0
+    shift 4
+    checks=$((checks + 1))
+    timeout 60 wine "$exe" "$@" >"$work/out" 2>"$work/err" </dev/null || got_status=$?
+    local bad=""
+    [ "$got_status" -eq "$status" ] || bad+=" exit status $got_status, expected $status;"
+    if [ "$out" != - ]; then
+        printf "$out" >"$work/want-out"
+        cmp -s "$work/out" "$work/want-out" || bad+=" standard output differs;"
+    fi
+    if [ "$err" != - ]; then
+        printf "$err" >"$work/want-err"
+        cmp -s "$work/err" "$work/want-err" || bad+=" standard error differs;"
+    fi
+    if [ -z "$bad" ]; then
+        echo "windows: ok: $name"
+        return
+    fi
+    failures=$((failures + 1))
+    echo "windows: FAIL: $name:$bad"
+    echo "--- standard output:"; od -c "$work/out" | head -20
+    echo "--- standard error:"; od -c "$work/err" | head -20
+}
+
+# argv[0] as wine hands it to the program: the DOS form of the path.
+argv0=$(timeout 60 winepath -w "$exe")
+argv0=${argv0//\\/\\\\}
+usage="Usage:\t${argv0//%/%%} <pattern> [<drive letter>*]\r\n"
+usage+="\tpattern\t\tfilename to search for, e.g. *.doc\r\n"
+usage+="\tdrive letter\te.g. C\r\n"
+usage+="\r\n"
+usage+="Note: Multiple drive letters may be given, separated by spaces;\r\n"
+usage+="if only a pattern is given, Morla will search all local NTFS\r\n"
+usage+="file systems.\r\n"
+check "no argument: usage on standard error with CR LF, status 1" 1 "" "$usage"
+
+# The fresh prefix has drives C: and Z: only.
+check "invalid and missing drive letters" 0 "" \
+    "Invalid drive letter '1'\r\nUnable to access drive q\r\n" x.txt 1 q
+check "wine's NTFS requests fail: the scan of C stays silent" 0 "" "" '*' C
+check "the relay prefix after the first unit is a pattern" 0 "" \
+    "Unable to access drive q\r\n" 'x\\.\pipe\morla-uac-pipe-0000abcd' q
+check "messages keep every character (UTF-8); a lone surrogate becomes U+FFFD" 0 "" \
+    "Invalid drive letter '\xc3\xa9'\r\nInvalid drive letter '\xef\xbf\xbd'\r\nUnable to access drive q\r\nUnable to access drive q\r\n" \
+    x.txt é 😀 qdrive q
+check "a pattern alone searches every volume and prints no match" 0 "" - '*.no-such-morla-name'
+
+# On a terminal wine gives the program a console: the text then goes through
+# the console's wide-character output. script(1) provides the terminal.
+if command -v script >/dev/null; then
+    checks=$((checks + 1))
+    command_line=$(printf '%q ' wine "$exe" x.txt é 😀 q)
+    timeout 60 script -qec "$command_line" /dev/null >"$work/tty" </dev/null || true
+    # Drop wine's cursor escapes and the terminal's carriage returns.
+    sed -E 's/\x1b\[[0-9;?]*[A-Za-z]//g; s/\x1b\][^\x07]*\x07//g' "$work/tty" | tr -d '\r' >"$work/tty-text"
+    printf "Invalid drive letter '\xc3\xa9'\nInvalid drive letter '\xef\xbf\xbd'\nUnable to access drive q\n" >"$work/want-tty"
+    if cmp -s "$work/tty-text" "$work/want-tty"; then
+        echo "windows: ok: console output keeps every character"
+    else
+        failures=$((failures + 1))
+        echo "windows: FAIL: console output keeps every character"
+        od -c "$work/tty" | head -20
+    fi
+else
+    echo "windows: console check skipped: script(1) is not installed"
+fi
+phase "command-line checks"
+
+total=$(( $(date +%s) - start ))
+summary=$(printf "%s, " "${timings[@]}"); summary=${summary%, }
+if [ "$failures" -eq 0 ]; then
+    echo "windows: PASSED: test suite and $checks command-line checks under wine ($summary; total $total s)"
+else
+    echo "windows: FAILED: $failures failure(s) ($summary; total $total s)"
+    exit 1
+fi

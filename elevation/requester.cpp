@@ -1,0 +1,94 @@
+#include "elevation/requester.h"
+
+#include <bit>
+
+#include "front/format.h"
+#include "front/reports.h"
+#include "front/text.h"
+
+// The frame's count and text travel little-endian, as the units are held.
+static_assert(std::endian::native == std::endian::little);
+
+namespace {
+
+const wchar kPipeNameFormat[] = u"\\\\.\\pipe\\morla-uac-pipe-%08x";
+enum : uint32_t {
+    OWN_PATH_UNITS = 256,
+    COPY_CHUNK_BYTES = 1024,
+};
+
+void make_pipe_name(wchar* name) {
+    uintptr_t context = 0;
+    if (!platform_crypt_acquire_context(&context)) fatal_report(u"Crypto");
+    uint8_t bytes[4];
+    if (!platform_crypt_gen_random(context, sizeof bytes, bytes)) fatal_report(u"CryptGenRandom");
+    uint32_t value = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
+                     uint32_t(bytes[3]) << 24;
+    format_counted(name, RELAY_PIPE_NAME_UNITS, kPipeNameFormat, value);
+    platform_crypt_release_context(context);
+}
+
+// Starts the relay elevated and waits until it has connected. A launch that
+// fails, is declined or ends before connecting leaves no client to wait for.
+void launch_relay(Handle pipe, const wchar* pipe_name) {
+    wchar own_path[OWN_PATH_UNITS];
+    uint32_t units = platform_get_module_file_name(own_path, OWN_PATH_UNITS);
+    // A path cut short would launch some other file, or none.
+    if (units == 0 || units >= OWN_PATH_UNITS) fatal_report(u"GetModuleFileName");
+    Handle launched = nullptr;
+    if (!platform_shell_execute_runas(own_path, pipe_name, &launched))
+        fatal_report(u"ShellExecuteEx");
+    int connected = platform_connect_named_pipe(pipe, launched);
+    if (connected < 0) fatal_report(u"ShellExecuteEx");
+    if (connected == 0 && platform_last_error() != ERROR_CODE_PIPE_CONNECTED)
+        fatal_report(u"ConnectNamedPipe");
+}
+
+void write_whole(Handle file, const void* bytes, uint32_t size) {
+    uint32_t written = 0;
+    if (!platform_write_file(file, bytes, size, &written)) fatal_report(u"WriteFile");
+    // Taking less than offered sets no error; the report must not show 0.
+    if (written != size) {
+        platform_set_last_error(platform_error_stream_ended);
+        fatal_report(u"WriteFile");
+    }
+}
+
+void send_command_line(Handle pipe) {
+    const wchar* line = platform_get_command_line();
+    uint32_t units = uint32_t(text_length(line));
+    uint8_t count[4] = {uint8_t(units), uint8_t(units >> 8), uint8_t(units >> 16),
+                        uint8_t(units >> 24)};
+    write_whole(pipe, count, sizeof count);
+    write_whole(pipe, line, units * uint32_t(sizeof(wchar)));
+}
+
+// Each chunk goes straight to the standard output handle, past the buffered
+// stream, so the worker's output shows as it comes.
+void copy_to_standard_output(Handle pipe) {
+    Handle out = platform_get_std_output();
+    uint8_t chunk[COPY_CHUNK_BYTES];
+    for (;;) {
+        uint32_t got = 0;
+        // A failed read is the normal end: the worker and the relay are gone.
+        if (!platform_read_file(pipe, chunk, sizeof chunk, &got) || got == 0) return;
+        write_whole(out, chunk, got);
+    }
+}
+
+}  // namespace
+
+void run_requester() {
+    wchar pipe_name[RELAY_PIPE_NAME_UNITS];
+    make_pipe_name(pipe_name);
+    Handle pipe = platform_create_named_pipe(pipe_name);
+    if (pipe == INVALID_HANDLE) fatal_report(u"CreateNamedPipe");
+    launch_relay(pipe, pipe_name);
+    send_command_line(pipe);
+    copy_to_standard_output(pipe);
+}
+
+void requester_entry() {
+    run_requester();
+    platform_exit_process(0);
+}

@@ -1,0 +1,142 @@
+// Starting processes on Linux: the elevated launch through sudo (the stand-in
+// for ShellExecuteExW's "runas") and the relay's worker (CreateProcessW).
+#include <cerrno>
+#include <cstdlib>
+#include <spawn.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/posix/command_line.h"
+#include "platform/posix/dosdevices.h"
+#include "platform/posix/processes.h"
+#include "platform/posix/utf8.h"
+
+extern char** environ;
+
+namespace {
+
+int fail(int error) {
+    errno = error;
+    posix_set_last_error_from_errno();
+    return 0;
+}
+
+std::string to_bytes(const std::u16string& units) {
+    std::string bytes(3 * units.size(), '\0');
+    bytes.resize(utf16_to_utf8(units.data(), units.size(), bytes.data()));
+    return bytes;
+}
+
+// Keeps the strings alive while spawn reads the vector.
+std::vector<char*> argv_of(std::vector<std::string>& words) {
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    return argv;
+}
+
+// The requester's prefix folder as an absolute path, so that the elevated
+// side, which starts with root's environment and maybe elsewhere, sees the
+// same drives.
+std::string absolute_prefix_folder() {
+    std::string prefix = posix_prefix_folder();
+    if (prefix.empty() || prefix[0] == '/') return prefix;
+    std::string folder(4096, '\0');
+    if (!getcwd(folder.data(), folder.size())) return prefix;
+    folder.resize(folder.find('\0'));
+    return folder + "/" + prefix;
+}
+
+}  // namespace
+
+PosixProcess* posix_new_process(pid_t pid) {
+    PosixProcess* record = static_cast<PosixProcess*>(std::malloc(sizeof(PosixProcess)));
+    if (!record) {
+        fail(ENOMEM);
+        return nullptr;
+    }
+    record->base.kind = POSIX_PROCESS;
+    record->base.fd = -1;
+    record->pid = pid;
+    return record;
+}
+
+std::string posix_find_launcher() {
+    const char* path = std::getenv("PATH");
+    std::string folders = path && *path ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    for (;;) {
+        size_t end = folders.find(':', start);
+        std::string folder = folders.substr(start, end == std::string::npos ? end : end - start);
+        if (!folder.empty()) {
+            std::string candidate = folder + "/sudo";
+            if (access(candidate.c_str(), X_OK) == 0) return candidate;
+        }
+        if (end == std::string::npos) return std::string();
+        start = end + 1;
+    }
+}
+
+// sudo keeps the terminal for its password prompt and ends when it is
+// refused, or when the relay it started has ended.
+int platform_shell_execute_runas(const wchar* file, const wchar* parameters, Handle* process) {
+    std::string launcher = posix_find_launcher();
+    if (launcher.empty()) return fail(ENOENT);
+    std::vector<std::string> words = {launcher};
+    std::string prefix = absolute_prefix_folder();
+    if (!prefix.empty()) words.push_back("WINEPREFIX=" + prefix);
+    std::u16string program(file);
+    if (program.empty() || program[0] != u'/') return fail(EINVAL);
+    words.push_back(to_bytes(program));
+    for (const std::u16string& parameter : command_line_split_arguments(parameters))
+        words.push_back(to_bytes(parameter));
+    std::vector<char*> argv = argv_of(words);
+    pid_t pid = 0;
+    int error = posix_spawn(&pid, launcher.c_str(), nullptr, nullptr, argv.data(), environ);
+    if (error) return fail(error);
+    PosixProcess* record = posix_new_process(pid);
+    *process = record;
+    return record ? 1 : 0;
+}
+
+// The worker gets the pipe as descriptors 0, 1 and 2 and nothing else, in a
+// session of its own, without a terminal like a process started with no
+// console window: whatever becomes of the terminal sudo gave the relay
+// cannot reach it.
+int platform_create_worker(const wchar* program, wchar* command_line, Handle pipe,
+                           Handle* process, Handle* thread) {
+    int fd = pipe && pipe != INVALID_HANDLE ? static_cast<PosixHandle*>(pipe)->fd : -1;
+    if (fd < 0) return fail(EBADF);
+    std::vector<std::string> words;
+    for (const std::u16string& word : command_line_split(command_line)) words.push_back(to_bytes(word));
+    std::vector<char*> argv = argv_of(words);
+    std::string path = to_bytes(program);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    for (int standard = 0; standard < 3; ++standard)
+        posix_spawn_file_actions_adddup2(&actions, fd, standard);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    pid_t pid = 0;
+    int error = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (error) return fail(error);
+    // Nobody waits for the worker: it outlives the relay.
+    PosixProcess* worker = posix_new_process(pid);
+    PosixProcess* first_thread = posix_new_process(pid);
+    *process = worker;
+    *thread = first_thread;
+    return 1;
+}
+
+// The relay lets go of its terminal before it ends, so the session it came
+// with holds nothing of the search.
+int platform_free_console() {
+    for (int standard = 0; standard < 3; ++standard) close(standard);
+    return 1;
+}

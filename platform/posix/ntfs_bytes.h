@@ -1,0 +1,23 @@
+// Little-endian fields of on-disk NTFS structures, assembled byte by byte so
+// that any alignment and any host byte order are fine.
+#pragma once
+
+#include <cstdint>
+
+inline uint16_t ntfs_le16(const uint8_t* p) { return uint16_t(p[0] | unsigned(p[1]) << 8); }
+
+inline uint32_t ntfs_le32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+inline uint64_t ntfs_le64(const uint8_t* p) {
+    return uint64_t(ntfs_le32(p)) | uint64_t(ntfs_le32(p + 4)) << 32;
+}
+
+inline void ntfs_put_le32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+
+inline void ntfs_put_le64(uint8_t* p, uint64_t v) {
+    for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
+}

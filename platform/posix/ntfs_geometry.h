@@ -1,0 +1,21 @@
+// The volume geometry an NTFS boot sector gives.
+#pragma once
+
+#include <cstdint>
+
+struct NtfsGeometry {
+    uint64_t serial;
+    uint64_t sectors;         // in the volume, as the boot sector counts them
+    uint64_t total_clusters;
+    uint64_t mft_lcn;         // first cluster of $MFT
+    uint64_t mft_mirror_lcn;  // first cluster of $MFTMirr
+    uint32_t bytes_per_sector;
+    uint32_t bytes_per_cluster;
+    uint32_t record_size;     // bytes in one file record
+};
+
+enum : uint32_t { NTFS_BOOT_SECTOR_BYTES = 512 };
+
+// Reads the geometry from the volume's first 512 bytes. Returns 0 when they
+// are not an NTFS boot sector or their numbers describe no usable volume.
+int ntfs_parse_boot_sector(const uint8_t* sector, NtfsGeometry* geometry);

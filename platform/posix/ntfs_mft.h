@@ -1,0 +1,21 @@
+// Finds the master file table from record 0: the runs of its unnamed $DATA
+// and of its $BITMAP, following the attribute list into extension records
+// when the runs do not fit in record 0.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/posix/ntfs_geometry.h"
+#include "platform/posix/ntfs_stream.h"
+
+struct MftLayout {
+    NtfsStream data;     // the table itself; size cut to what its runs map
+    NtfsStream bitmap;   // one bit per record, set while the record is in use
+    uint64_t valid_length;  // $DATA's valid length as record 0 states it
+};
+
+// Returns 0 with errno set when record 0 is unreadable or unsound, or holds
+// no usable $DATA or $BITMAP. The layout is then released.
+int mft_load(int fd, const NtfsGeometry* geometry, MftLayout* layout);
+
+void mft_release(MftLayout* layout);

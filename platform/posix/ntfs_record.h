@@ -1,0 +1,48 @@
+// One file record as stored on the volume: its update-sequence fix-ups and
+// the walk over its attribute headers, every field checked against the
+// record's bounds before it is used.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/posix/ntfs_stream.h"
+
+enum : uint32_t {
+    NTFS_ATTRIBUTE_LIST = 0x20,
+    NTFS_ATTRIBUTE_DATA = 0x80,
+    NTFS_ATTRIBUTE_BITMAP = 0xB0,
+    NTFS_ATTRIBUTE_END = 0xFFFFFFFF,
+};
+constexpr uint64_t NTFS_RECORD_NUMBER_MASK = 0xFFFFFFFFFFFFull;
+
+// Checks the signature "FILE" and the update sequence, and puts each sector's
+// saved last two bytes back. Returns 0 for a torn or foreign record, whose
+// bytes may then be partly restored.
+int ntfs_fix_record(uint8_t* record, uint32_t size);
+
+// Walks the attribute headers of a fixed record.
+struct AttributeWalk {
+    const uint8_t* record;
+    uint32_t size;
+    uint32_t offset;  // of the next header; size once the walk has ended
+};
+void attribute_walk_start(AttributeWalk* walk, const uint8_t* record, uint32_t size);
+// The next attribute and its length; null at the end marker or at the first
+// header that is malformed or would cross the record's end.
+const uint8_t* attribute_walk_next(AttributeWalk* walk, uint32_t* length);
+
+// An unnamed attribute: no name of its own (the $MFT's data and bitmap).
+bool attribute_unnamed(const uint8_t* attribute);
+bool attribute_resident(const uint8_t* attribute);
+// A resident attribute's value; 0 when it would leave the attribute.
+int attribute_value(const uint8_t* attribute, uint32_t length, const uint8_t** value,
+                    uint32_t* value_length);
+// First VCN of a non-resident attribute's piece of runs.
+uint64_t attribute_first_vcn(const uint8_t* attribute);
+
+// Appends a non-resident piece to the stream when it starts where the stream
+// ends: its runs, checked against the volume's clusters, and, for the first
+// piece, its sizes. Runs are taken up to the first bad one. Returns 0 when
+// the piece did not fit or ended early, so later pieces can be refused.
+int stream_add_piece(NtfsStream* stream, const uint8_t* attribute, uint32_t length,
+                     uint64_t total_clusters, uint32_t cluster_bytes);

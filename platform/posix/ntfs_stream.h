@@ -1,0 +1,41 @@
+// An attribute's value as a byte stream: where its clusters lie on the
+// volume (the decoded data runs), or the value itself when it is resident.
+#pragma once
+
+#include <cstdint>
+
+struct NtfsExtent {
+    uint64_t vcn;       // first cluster of the run within the stream
+    uint64_t lcn;       // first cluster on the volume; NTFS_SPARSE for a hole
+    uint64_t clusters;  // never 0
+};
+
+enum : uint64_t { NTFS_SPARSE = ~uint64_t(0) };
+
+struct NtfsStream {
+    NtfsExtent* extents;  // in ascending, gapless VCN order
+    uint32_t count;
+    uint32_t capacity;
+    uint64_t next_vcn;    // the VCN the next piece of runs must start at
+    uint64_t size;        // bytes readable: the data size, cut to what the runs map
+    uint64_t valid_size;  // bytes below it hold data, bytes above read as zeros
+    uint8_t* resident;    // the value of a resident attribute (no extents then)
+};
+
+// A damaged run list could otherwise grow the table of runs without end.
+enum : uint32_t { NTFS_MAX_EXTENTS = 1u << 16 };
+
+// Appends a run; 0 when it would break the gapless order, exceed the limit
+// or cannot be allocated.
+int stream_add_extent(NtfsStream* stream, uint64_t lcn, uint64_t clusters);
+
+// Reads length bytes from offset within [0, size): zeros above the valid
+// size and in holes, the volume's bytes elsewhere. Returns 0 with errno set
+// when the range is out of bounds or the volume cannot be read.
+int stream_read(int fd, const NtfsStream* stream, uint32_t cluster_bytes, uint64_t offset,
+                uint32_t length, uint8_t* dest);
+
+// Reads exactly length bytes at offset of the volume; a short read is EIO.
+int volume_read(int fd, uint64_t offset, void* dest, uint64_t length);
+
+void stream_free(NtfsStream* stream);

@@ -1,0 +1,174 @@
+// The relay pipe on Linux: a Unix stream socket in the abstract namespace,
+// named after the pipe name. Each end checks who is at the other: the
+// requester takes only an elevated (root) relay, the relay only the user who
+// asked for elevation (SUDO_UID).
+#include <cerrno>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/posix/processes.h"
+#include "platform/posix/utf8.h"
+
+namespace {
+
+enum : int { LAUNCH_POLL_MS = 100 };
+
+Handle fail(int error) {
+    errno = error;
+    posix_set_last_error_from_errno();
+    return INVALID_HANDLE;
+}
+
+// The abstract address: a NUL, then the name's UTF-8 bytes, no terminator.
+bool pipe_address(const wchar* name, sockaddr_un* address, socklen_t* length) {
+    size_t units = 0;
+    while (name[units]) ++units;
+    std::string bytes(3 * units, '\0');
+    bytes.resize(utf16_to_utf8(name, units, bytes.data()));
+    std::memset(address, 0, sizeof *address);
+    address->sun_family = AF_UNIX;
+    if (bytes.size() + 1 > sizeof address->sun_path) return false;
+    std::memcpy(address->sun_path + 1, bytes.data(), bytes.size());
+    *length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + bytes.size());
+    return true;
+}
+
+// Sockets are kept above the standard descriptors, so that a process
+// started with one of them closed never takes the pipe for standard output,
+// and the worker's dup2 onto 0, 1 and 2 never meets the socket itself.
+int above_standard(int fd) {
+    if (fd < 0 || fd > 2) return fd;
+    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    int error = errno;
+    close(fd);
+    errno = error;
+    return moved;
+}
+
+Handle new_pipe_handle(int fd) {
+    PosixHandle* record = static_cast<PosixHandle*>(std::malloc(sizeof(PosixHandle)));
+    if (!record) {
+        close(fd);
+        return fail(ENOMEM);
+    }
+    record->kind = POSIX_PIPE;
+    record->fd = fd;
+    return record;
+}
+
+bool peer_uid(int fd, uid_t* uid) {
+    ucred credentials;
+    socklen_t size = sizeof credentials;
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) return false;
+    *uid = credentials.uid;
+    return true;
+}
+
+// The user who asked for elevation, as the launcher names it.
+bool requesting_uid(uid_t* uid) {
+    const char* text = std::getenv("SUDO_UID");
+    if (!text || !*text) return false;
+    char* end = nullptr;
+    errno = 0;
+    unsigned long value = std::strtoul(text, &end, 10);
+    if (errno || *end || text[0] == '-' || value != uid_t(value)) return false;
+    *uid = uid_t(value);
+    return true;
+}
+
+bool launch_has_ended(PosixProcess* launched) {
+    if (launched->pid < 0) return true;
+    int status = 0;
+    pid_t done = waitpid(launched->pid, &status, WNOHANG);
+    if (done == 0) return false;
+    launched->pid = -1;
+    return true;
+}
+
+}  // namespace
+
+Handle platform_create_named_pipe(const wchar* name) {
+    sockaddr_un address;
+    socklen_t length;
+    if (!pipe_address(name, &address, &length)) return fail(ENAMETOOLONG);
+    int fd = above_standard(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (fd < 0) return fail(errno);
+    // Binding fails with EADDRINUSE when the name exists: a first instance only.
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 4) != 0) {
+        int error = errno;
+        close(fd);
+        return fail(error);
+    }
+    return new_pipe_handle(fd);
+}
+
+int platform_connect_named_pipe(Handle pipe, Handle launched) {
+    PosixHandle* server = static_cast<PosixHandle*>(pipe);
+    PosixProcess* launch = launched && launched != INVALID_HANDLE
+                               ? reinterpret_cast<PosixProcess*>(launched)
+                               : nullptr;
+    bool launch_ended = false;
+    for (;;) {
+        pollfd ready = {server->fd, POLLIN, 0};
+        int timeout = !launch ? -1 : launch_ended ? 0 : LAUNCH_POLL_MS;
+        int count = poll(&ready, 1, timeout);
+        if (count < 0 && errno != EINTR) {
+            fail(errno);
+            return 0;
+        }
+        if (count > 0) {
+            int client = above_standard(accept4(server->fd, nullptr, nullptr, SOCK_CLOEXEC));
+            if (client < 0) {
+                if (errno == EINTR || errno == EAGAIN || errno == ECONNABORTED) continue;
+                fail(errno);
+                return 0;
+            }
+            uid_t uid;
+            // Only the elevated relay is heard; anyone else is closed unheard.
+            if (!peer_uid(client, &uid) || uid != 0) {
+                close(client);
+                continue;
+            }
+            // A single instance: nobody else can connect once the relay has.
+            close(server->fd);
+            server->fd = client;
+            return 1;
+        }
+        if (count == 0 && launch) {
+            if (launch_ended) {
+                fail(ECANCELED);
+                return -1;
+            }
+            // Once the launch has ended, one more look without waiting
+            // catches a relay that connected just before.
+            launch_ended = launch_has_ended(launch);
+        }
+    }
+}
+
+Handle platform_open_pipe_client(const wchar* name) {
+    sockaddr_un address;
+    socklen_t length;
+    if (!pipe_address(name, &address, &length)) return fail(ENAMETOOLONG);
+    int fd = above_standard(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (fd < 0) return fail(errno);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+        int error = errno;
+        close(fd);
+        return fail(error);
+    }
+    uid_t server = 0, requester = 0;
+    if (!requesting_uid(&requester) || !peer_uid(fd, &server) || server != requester) {
+        close(fd);
+        return fail(EACCES);
+    }
+    return new_pipe_handle(fd);
+}

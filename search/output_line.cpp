@@ -1,0 +1,15 @@
+#include "search/output_line.h"
+
+#include "front/format.h"
+
+const wchar* volume_prefix(const wchar* device_path) {
+    for (int i = 0; i < 4; ++i)
+        if (!device_path[i]) return device_path + i;
+    return device_path + 4;
+}
+
+void print_match(const wchar* prefix, wchar* path, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i)
+        if (path[i] < 0x20 || path[i] == 0x7F) path[i] = u'?';
+    print_out(u"%s%.*s\n", prefix, int(count), path);
+}

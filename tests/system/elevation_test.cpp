@@ -1,0 +1,707 @@
+// The elevation relay on Linux with real sockets, real processes and real
+// sudo: the command-line pair, the pipe's two ends, the relay run by hand
+// against a socket the test holds, and the whole elevated search as a
+// temporary administrator and a temporary plain user.
+#ifndef _WIN32
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <grp.h>
+#include <poll.h>
+#include <string>
+#include <sys/random.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/command_line.h"
+#include "platform/posix/processes.h"
+#include "platform/posix/utf8.h"
+#include "tests/system/run_process.h"
+#include "tests/system/test_volumes.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kRefusal[] = "Sorry, this utility can only be run by Administrators.\n";
+
+std::u16string wide(const std::string& bytes) {
+    std::u16string units(bytes.size(), u'\0');
+    units.resize(utf8_to_utf16(bytes.data(), bytes.size(), units.data()));
+    return units;
+}
+
+std::u16string join(const std::vector<std::u16string>& words) {
+    std::vector<const wchar*> pointers;
+    for (const std::u16string& word : words) pointers.push_back(word.c_str());
+    return command_line_join(pointers.data(), pointers.size());
+}
+
+std::u16string join_bytes(const std::vector<std::string>& words) {
+    std::vector<std::u16string> units;
+    for (const std::string& word : words) units.push_back(wide(word));
+    return join(units);
+}
+
+std::string frame(const std::u16string& line) {
+    uint32_t n = uint32_t(line.size());
+    std::string bytes = {char(n & 0xFF), char((n >> 8) & 0xFF), char((n >> 16) & 0xFF),
+                         char(n >> 24)};
+    for (char16_t c : line) bytes += {char(c & 0xFF), char(c >> 8)};
+    return bytes;
+}
+
+std::string repeat(const std::string& text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += text;
+    return out;
+}
+
+// ---- The command-line pair ---------------------------------------------------
+
+TEST(CommandLine, SplitsByTheWindowsRules) {
+    struct Case {
+        std::u16string line;
+        std::vector<std::u16string> words;
+    };
+    const Case cases[] = {
+        {u"prog \"abc\" d e", {u"prog", u"abc", u"d", u"e"}},
+        {u"prog a\\\\\\b d\"e f\"g h", {u"prog", u"a\\\\\\b", u"de fg", u"h"}},
+        {u"prog a\\\\\\\"b c d", {u"prog", u"a\\\"b", u"c", u"d"}},
+        {u"prog a\\\\\\\\\"b c\" d e", {u"prog", u"a\\\\b c", u"d", u"e"}},
+        {u"prog a\"b\"\" c d", {u"prog", u"ab\" c d"}},
+        {u"prog \t a\t\tb  ", {u"prog", u"a", u"b"}},
+        {u"prog \"\" \"\"", {u"prog", u"", u""}},
+        {u"prog \"open quote", {u"prog", u"open quote"}},
+        {u"prog a\\\\", {u"prog", u"a\\\\"}},
+        // The program name takes no escapes and ends at its closing quote.
+        {u"\"C:\\Program Files\\morla.exe\" *.doc C",
+         {u"C:\\Program Files\\morla.exe", u"*.doc", u"C"}},
+        {u"\"C:\\dir\\\"x y", {u"C:\\dir\\", u"x", u"y"}},
+        {u"C:\\a\"b c", {u"C:\\a\"b", u"c"}},
+        {u"", {u""}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(command_line_split(c.line.c_str()), c.words);
+    EXPECT_EQ(command_line_split_arguments(u" \\\\.\\pipe\\x \"a b\""),
+              (std::vector<std::u16string>{u"\\\\.\\pipe\\x", u"a b"}));
+}
+
+TEST(CommandLine, SplitUndoesJoinExactly) {
+    // Spaces, tabs, quotes, backslashes, bytes that were not UTF-8, and more.
+    const char16_t alphabet[] = {u'a', u' ', u'\t', u'"', u'\\', 0xDC80, 0xDCFF, 0x00E9};
+    std::vector<std::u16string> strings = {u""};
+    for (size_t begin = 0, length = 1; length <= 4; ++length) {
+        size_t end = strings.size();
+        for (size_t i = begin; i < end; ++i)
+            for (char16_t c : alphabet) strings.push_back(strings[i] + c);
+        begin = end;
+    }
+    std::vector<std::vector<std::u16string>> lists;
+    for (const std::u16string& s : strings) lists.push_back({u"p", s});
+    for (const std::u16string& a : strings) {
+        if (a.size() > 2) continue;
+        for (const std::u16string& b : strings)
+            if (b.size() <= 2) lists.push_back({u"p", a, b, u""});
+    }
+    // Long runs of backslashes and quotes.
+    for (int n = 0; n < 12; ++n) {
+        lists.push_back({u"p", std::u16string(size_t(n), u'\\')});
+        lists.push_back({u"p", std::u16string(size_t(n), u'\\') + u'"'});
+        lists.push_back({u"p", u"\"" + std::u16string(size_t(n), u'\\') + u"\" x"});
+    }
+    // Program names: anything without a quote, and quotes kept when unquoted.
+    for (const std::u16string& s : strings)
+        if (s.size() <= 3 && s.find(u'"') == std::u16string::npos) {
+            lists.push_back({s, u"x"});
+            lists.push_back({s});
+        }
+    for (const char16_t* name : {u"a\"b", u"a\"", u"\\\"x", u"C:\\dir\\"}) lists.push_back({name, u"y"});
+
+    size_t failures = 0;
+    for (const std::vector<std::u16string>& words : lists) {
+        std::u16string line = join(words);
+        if (command_line_split(line.c_str()) != words && ++failures <= 5)
+            ADD_FAILURE() << "round trip lost a word of a list of " << words.size();
+    }
+    EXPECT_EQ(failures, 0u) << "of " << lists.size() << " lists";
+}
+
+TEST(CommandLine, QuotesAProgramNameCannotHoldAreLeftOut) {
+    EXPECT_EQ(command_line_split(join({u"my \"dir\"/morla", u"x"}).c_str()),
+              (std::vector<std::u16string>{u"my dir/morla", u"x"}));
+}
+
+// ---- A socket standing for the requester's end of the pipe ------------------
+
+std::string unique_pipe_name() {
+    uint32_t value = 0;
+    if (getrandom(&value, sizeof value, 0) != sizeof value) value = uint32_t(getpid());
+    char digits[9];
+    std::snprintf(digits, sizeof digits, "%08x", value);
+    return std::string("\\\\.\\pipe\\morla-uac-pipe-") + digits;
+}
+
+sockaddr_un abstract_address(const std::string& name, socklen_t* length) {
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name.data(), name.size());
+    *length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    return address;
+}
+
+int listen_on(const std::string& name) {
+    socklen_t length;
+    sockaddr_un address = abstract_address(name, &length);
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        listen(fd, 4) != 0)
+        return -1;
+    return fd;
+}
+
+int connect_to(const std::string& name) {
+    socklen_t length;
+    sockaddr_un address = abstract_address(name, &length);
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool wait_readable(int fd, int milliseconds) {
+    pollfd ready = {fd, POLLIN, 0};
+    return poll(&ready, 1, milliseconds) > 0;
+}
+
+std::string read_to_end(int fd) {
+    std::string received;
+    char buffer[4096];
+    while (wait_readable(fd, 30000)) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        received.append(buffer, size_t(n));
+    }
+    return received;
+}
+
+// Accepts one client, sends it `send` (then ends its own writing when asked)
+// and keeps everything that comes back until the stream ends.
+std::thread serve(int listener, std::string send, bool end_writing, std::string* received) {
+    return std::thread([=] {
+        if (!wait_readable(listener, 30000)) return;
+        int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0) return;
+        if (!send.empty() && ::send(client, send.data(), send.size(), MSG_NOSIGNAL) < 0) {
+            close(client);
+            return;
+        }
+        if (end_writing) shutdown(client, SHUT_WR);
+        *received = read_to_end(client);
+        close(client);
+    });
+}
+
+// ---- The relay, run by hand ----------------------------------------------------
+
+TEST(RelayProcess, StartsTheWorkerOnTheFrameOrReports) {
+    std::string prefix = make_temp_folder();  // no drives at all
+    std::string self = std::to_string(getuid()), other = std::to_string(getuid() + 1);
+    std::vector<std::string> many = {"morla", "x.txt"};
+    for (int i = 0; i < 300; ++i) many.push_back("1");
+    struct Case {
+        const char* what;
+        std::string frame;
+        bool end_writing;
+        std::string sudo_uid;  // empty: unset
+        std::string stream, err;
+        int status;
+    };
+    const Case cases[] = {
+        {"worker messages travel", frame(join_bytes({"morla", "x.txt", "1", "q"})), false, self,
+         "Invalid drive letter '1'\nUnable to access drive q\n", "", 0},
+        {"output far above 1024 bytes", frame(join_bytes(many)), false, self,
+         repeat("Invalid drive letter '1'\n", 300), "", 0},
+        {"text cut short", frame(u"morla x.txt q").substr(0, 12), true, self, "",
+         "Error: Read command line failed with error 32: Broken pipe\n", 32},
+        {"count cut short", std::string("\x05\x00", 2), true, self, "",
+         "Error: Read buffer size failed with error 32: Broken pipe\n", 32},
+        {"count above 32767", frame(std::u16string(32768, u'x')), false, self, "",
+         "Error: Read buffer size failed with error 7: Argument list too long\n", 7},
+        {"server is not the requesting user", frame(u"morla x.txt q"), false, other, "",
+         "Error: Connect to pipe failed with error 13: Permission denied\n", 13},
+        {"nobody asked for elevation", frame(u"morla x.txt q"), false, "", "",
+         "Error: Connect to pipe failed with error 13: Permission denied\n", 13},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string name = unique_pipe_name();
+        int listener = listen_on(name);
+        ASSERT_GE(listener, 0);
+        std::string stream;
+        std::thread server = serve(listener, c.frame, c.end_writing, &stream);
+        ProcessResult relay =
+            run_morla({name, "ignored"}, {{"SUDO_UID", c.sudo_uid}, {"WINEPREFIX", prefix}}, 30);
+        server.join();
+        close(listener);
+        EXPECT_EQ(relay.status, c.status);
+        EXPECT_EQ(relay.out, "");
+        EXPECT_EQ(relay.err, c.err);
+        EXPECT_EQ(stream, c.stream);
+    }
+    remove_tree(prefix);
+}
+
+TEST(RelayProcess, NobodyServesThePipe) {
+    ProcessResult relay = run_morla({unique_pipe_name()}, {{"SUDO_UID", "0"}}, 30);
+    EXPECT_EQ(relay.status, 111);
+    EXPECT_EQ(relay.out, "");
+    EXPECT_EQ(relay.err, "Error: Connect to pipe failed with error 111: Connection refused\n");
+}
+
+// ---- The pipe's ends and the worker's start, in this process -----------------
+
+// The relay's end of a pipe the test serves, as platform_open_pipe_client
+// opens it (it accepts this process as the requesting user).
+Handle open_relay_end(const std::string& name) {
+    setenv("SUDO_UID", std::to_string(getuid()).c_str(), 1);
+    Handle pipe = platform_open_pipe_client(wide(name).c_str());
+    unsetenv("SUDO_UID");
+    return pipe;
+}
+
+std::string run_worker(const std::u16string& program, const std::vector<std::string>& words) {
+    std::string name = unique_pipe_name();
+    int listener = listen_on(name);
+    Handle pipe = open_relay_end(name);
+    if (listener < 0 || pipe == INVALID_HANDLE) return "(no pipe)";
+    std::u16string line = join_bytes(words);
+    Handle process = nullptr, thread = nullptr;
+    int started = platform_create_worker(program.c_str(), line.data(), pipe, &process, &thread);
+    platform_close_handle(pipe);
+    if (!started) return "(not started)";
+    platform_close_handle(process);
+    platform_close_handle(thread);
+    int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    std::string output = read_to_end(client);
+    close(client);
+    close(listener);
+    return output;
+}
+
+TEST(Worker, GetsTheArgumentsUnchanged) {
+    const std::vector<std::string> arguments = {
+        "a b", "\"q", " r", "\\s\\\\", "\t", "\xff\xfe", "\xc3\xa9", "", "a\\\\\"", "x\"y\\\"z",
+        "\"\"", "\\", "C:\\Users\\ann\\*.doc", "tail "};
+    std::vector<std::string> words = {"printf", "[%s]"};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::string expected;
+    for (const std::string& argument : arguments) expected += "[" + argument + "]";
+    EXPECT_EQ(run_worker(u"/usr/bin/printf", words), expected);
+}
+
+TEST(Worker, HoldsOnlyThePipeInASessionOfItsOwn) {
+    int stray = open("/dev/null", O_RDONLY);  // inheritable, and must not be inherited
+    // ls lists the shell's descriptors from a process of its own.
+    std::string script = "ls /proc/$$/fd; set -- $(cat /proc/$$/stat); echo \"$6 $$\"";
+    std::string output = run_worker(u"/bin/sh", {"sh", "-c", script});
+    close(stray);
+    ASSERT_EQ(output.substr(0, 6), "0\n1\n2\n") << output;
+    std::string ids = output.substr(6);
+    size_t space = ids.find(' ');
+    ASSERT_NE(space, std::string::npos);
+    EXPECT_EQ(ids.substr(0, space) + "\n", ids.substr(space + 1));  // session id = its pid
+}
+
+TEST(PipeServer, NameInUseIsRefused) {
+    std::u16string name = wide(unique_pipe_name());
+    Handle first = platform_create_named_pipe(name.c_str());
+    ASSERT_NE(first, INVALID_HANDLE);
+    EXPECT_EQ(platform_create_named_pipe(name.c_str()), INVALID_HANDLE);
+    EXPECT_EQ(platform_last_error(), uint32_t(EADDRINUSE));
+    platform_close_handle(first);
+}
+
+pid_t start(const char* program, const char* argument) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        execl(program, program, argument, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return pid;
+}
+
+TEST(PipeServer, LaunchThatEndsFirstEndsTheWait) {
+    Handle pipe = platform_create_named_pipe(wide(unique_pipe_name()).c_str());
+    ASSERT_NE(pipe, INVALID_HANDLE);
+    Handle launched = posix_new_process(start("/bin/true", nullptr));
+    auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(platform_connect_named_pipe(pipe, launched), -1);
+    EXPECT_EQ(platform_last_error(), uint32_t(ECANCELED));
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5));
+    platform_close_handle(launched);
+    platform_close_handle(pipe);
+}
+
+TEST(PipeServer, OnlyAnElevatedClientIsHeard) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user";
+    std::string name = unique_pipe_name();
+    Handle pipe = platform_create_named_pipe(wide(name).c_str());
+    ASSERT_NE(pipe, INVALID_HANDLE);
+    int connected[2];
+    ASSERT_EQ(::pipe(connected), 0);
+    pid_t stranger = fork();
+    if (stranger == 0) {
+        // Nobody, not root: connects, says so, and waits to be closed unheard.
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+        int fd = connect_to(name);
+        if (fd < 0 || write(fd, "N", 1) != 1) _exit(4);
+        if (write(connected[1], "c", 1) != 1) _exit(5);
+        char c;
+        _exit(read(fd, &c, 1) <= 0 ? 0 : 6);  // ended, or reset with "N" unread
+    }
+    char c;
+    ASSERT_EQ(read(connected[0], &c, 1), 1);
+    int root_client = connect_to(name);
+    ASSERT_GE(root_client, 0);
+    ASSERT_EQ(write(root_client, "R", 1), 1);
+    pid_t sleeper = start("/bin/sleep", "30");
+    Handle launched = posix_new_process(sleeper);
+    EXPECT_EQ(platform_connect_named_pipe(pipe, launched), 1);
+    char heard = 0;
+    uint32_t got = 0;
+    EXPECT_TRUE(platform_read_file(pipe, &heard, 1, &got));
+    EXPECT_EQ(heard, 'R');
+    int status = -1;
+    waitpid(stranger, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    kill(sleeper, SIGKILL);
+    waitpid(sleeper, nullptr, 0);
+    close(root_client);
+    close(connected[0]);
+    close(connected[1]);
+    platform_close_handle(launched);
+    platform_close_handle(pipe);
+}
+
+// ---- The whole elevated search, through sudo ---------------------------------
+
+std::string find_tool(const std::string& name) {
+    for (const char* folder : {"/usr/sbin", "/usr/bin", "/sbin", "/bin"}) {
+        std::string path = std::string(folder) + "/" + name;
+        if (access(path.c_str(), X_OK) == 0) return path;
+    }
+    return std::string();
+}
+
+int run_tool(const std::vector<std::string>& words) {
+    std::string program = find_tool(words[0]);
+    if (program.empty()) return -1;
+    ProcessResult result =
+        run_process(program, std::vector<std::string>(words.begin() + 1, words.end()), {}, 60);
+    return result.status;
+}
+
+std::string an_ntfs_image() {
+    std::error_code ignored;
+    std::vector<std::string> fixtures;
+    for (const auto& entry : fs::directory_iterator(fixture_path(""), ignored)) {
+        std::string path = entry.path().string();
+        if (path.size() > 7 && path.compare(path.size() - 7, 7, ".img.gz") == 0)
+            fixtures.push_back(path);
+    }
+    std::sort(fixtures.begin(), fixtures.end());
+    if (!fixtures.empty()) return unpack_image(fixtures[0]);
+    std::string sample = shared_sample_path("ntfs-2m.raw.gz");
+    return sample.empty() ? std::string() : unpack_image(sample, 65536);
+}
+
+// Users and rules left behind by a run that died: named after its process.
+void remove_stale_leftovers() {
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator("/etc/sudoers.d", ignored)) {
+        std::string file = entry.path().filename().string();
+        if (file.rfind("morla-test-", 0) != 0) continue;
+        long pid = std::atol(file.c_str() + 11);
+        if (pid <= 0 || kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;
+        fs::remove(entry.path(), ignored);
+        run_tool({"userdel", "mtadm" + std::to_string(pid)});
+        run_tool({"userdel", "mtusr" + std::to_string(pid)});
+    }
+}
+
+class RealSudo : public ::testing::Test {
+  protected:
+    static inline std::string skip_reason, folder, binary, prefix, image, admin, plain,
+        rule_file;
+    static inline bool admin_made = false, plain_made = false;
+
+    static void SetUpTestSuite() {
+        skip_reason.clear();
+        if (geteuid() != 0) {
+            skip_reason = "needs root to make temporary users";
+            return;
+        }
+        for (const char* tool : {"useradd", "userdel", "runuser", "setsid", "sudo", "visudo"})
+            if (find_tool(tool).empty()) skip_reason = std::string("needs ") + tool;
+        if (!getgrnam("sudo")) skip_reason = "needs the group sudo";
+        if (!skip_reason.empty()) return;
+        remove_stale_leftovers();
+
+        std::string pid = std::to_string(getpid());
+        folder = make_temp_folder();
+        fs::create_directories(folder + "/bin");
+        fs::create_directories(folder + "/home");
+        binary = folder + "/bin/morla";
+        fs::copy_file(MORLA_BINARY, binary);
+        for (const std::string& path : {folder, folder + "/bin", folder + "/home", binary})
+            chmod(path.c_str(), 0755);
+        prefix = folder + "/prefix";
+        fs::create_directories(prefix + "/dosdevices");
+        image = an_ntfs_image();
+        if (!image.empty()) link_drive(prefix, 'c', image);
+
+        admin = "mtadm" + pid;
+        plain = "mtusr" + pid;
+        admin_made = run_tool({"useradd", "-M", "-d", folder + "/home", "-s", "/bin/sh", "-G",
+                               "sudo", admin}) == 0;
+        plain_made =
+            run_tool({"useradd", "-M", "-d", folder + "/home", "-s", "/bin/sh", plain}) == 0;
+        // Checked before it goes live: a broken rule file would break sudo.
+        std::string draft = folder + "/sudoers";
+        std::ofstream(draft) << admin << " ALL=(root) NOPASSWD:SETENV: " << binary << "\n";
+        rule_file = "/etc/sudoers.d/morla-test-" + pid;
+        if (run_tool({"visudo", "-c", "-q", "-f", draft}) == 0) {
+            fs::copy_file(draft, rule_file);
+            chmod(rule_file.c_str(), 0440);
+        } else {
+            rule_file.clear();
+        }
+        if (!admin_made || !plain_made || rule_file.empty())
+            skip_reason = "could not make the temporary users and rule";
+    }
+
+    static void TearDownTestSuite() {
+        std::error_code ignored;
+        if (!rule_file.empty()) fs::remove(rule_file, ignored);
+        if (admin_made) run_tool({"userdel", admin});
+        if (plain_made) run_tool({"userdel", plain});
+        admin_made = plain_made = false;
+        rule_file.clear();
+        if (!image.empty()) remove_tree(fs::path(image).parent_path().string());
+        remove_tree(folder);
+    }
+
+    void SetUp() override {
+        if (!skip_reason.empty()) GTEST_SKIP() << skip_reason;
+    }
+
+    // Runs a morla binary as a user, without a terminal, with the test prefix.
+    static ProcessResult run_as(const std::string& user, const std::string& program,
+                                const std::vector<std::string>& args,
+                                bool without_standard_output = false) {
+        std::vector<std::string> words = {find_tool("runuser"), "-u", user, "--", "/usr/bin/env",
+                                          "WINEPREFIX=" + prefix};
+        if (without_standard_output)
+            words.insert(words.end(), {"/bin/sh", "-c", "exec \"$0\" \"$@\" >&-"});
+        words.push_back(program);
+        words.insert(words.end(), args.begin(), args.end());
+        return run_process(find_tool("setsid"), words, {}, 60);
+    }
+
+    // Root's own search, standard output and error together as one stream.
+    static ProcessResult run_as_root(const std::vector<std::string>& args) {
+        std::vector<std::string> words = {"-c", "exec \"$0\" \"$@\" 2>&1", binary};
+        words.insert(words.end(), args.begin(), args.end());
+        return run_process("/bin/sh", words, {{"WINEPREFIX", prefix}}, 60);
+    }
+};
+
+TEST_F(RealSudo, AdministratorSeesWhatRootsSearchPrints) {
+    if (image.empty()) GTEST_SKIP() << "no NTFS image to search";
+    ProcessResult relayed = run_as(admin, binary, {"*", "C"});
+    ProcessResult direct = run_as_root({"*", "C"});
+    EXPECT_EQ(direct.status, 0);
+    EXPECT_EQ(relayed.status, 0);
+    EXPECT_EQ(relayed.err, "");
+    EXPECT_EQ(relayed.out, direct.out);
+}
+
+TEST_F(RealSudo, OutputFarAbove1024BytesArrivesWhole) {
+    std::vector<std::string> args = {"x.txt"};
+    for (int i = 0; i < 400; ++i) args.push_back(i % 2 ? "1" : "q");
+    ProcessResult relayed = run_as(admin, binary, args);
+    EXPECT_EQ(relayed.status, 0);
+    EXPECT_EQ(relayed.err, "");
+    EXPECT_EQ(relayed.out, repeat("Unable to access drive q\nInvalid drive letter '1'\n", 200));
+}
+
+TEST_F(RealSudo, ArgumentsReachTheWorkerUnchanged) {
+    const std::vector<std::string> args = {"a b\"c\\\\\"d", "\"q", " r", "\\s", "\t", "\xff\xfe",
+                                           "\xc3\xa9",     "",    "a\\\\\"", "Cfoo", "q r"};
+    ProcessResult relayed = run_as(admin, binary, args);
+    ProcessResult direct = run_as_root(args);
+    EXPECT_EQ(relayed.status, 0);
+    EXPECT_EQ(relayed.err, "");
+    EXPECT_NE(direct.out, "");
+    EXPECT_EQ(relayed.out, direct.out);
+}
+
+TEST_F(RealSudo, RequesterWithoutStandardOutputReportsTheFirstChunk) {
+    ProcessResult result = run_as(admin, binary, {"x.txt", "q"}, true);
+    EXPECT_EQ(result.status, 9);
+    EXPECT_EQ(result.err, "WriteFile failed with error 9: Bad file descriptor\n");
+}
+
+TEST_F(RealSudo, WorksFromATerminal) {
+    // sudo then runs the relay on a terminal of its own, which goes away with
+    // the relay; the worker must run on. It is held in the open of drive Q, a
+    // FIFO, until the relay has surely ended.
+    std::string script = find_tool("script");
+    if (script.empty()) GTEST_SKIP() << "needs script for a terminal";
+    std::string held = folder + "/held";
+    fs::create_directories(held + "/dosdevices");
+    chmod(held.c_str(), 0755);
+    std::string fifo = held + "/drive-q";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    link_drive(held, 'q', fifo);
+    std::string command = find_tool("runuser") + " -u " + admin +
+                          " -- /usr/bin/env WINEPREFIX=" + held + " " + binary + " x.txt q 1";
+    ProcessResult result;
+    std::thread requester([&] {
+        result = run_process(find_tool("setsid"), {script, "-qec", command, "/dev/null"}, {}, 60);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    int writer = -1;
+    for (int i = 0; i < 50 && writer < 0; ++i) {
+        writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // fails while no worker reads
+        if (writer < 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (writer >= 0) close(writer);
+    requester.join();
+    EXPECT_GE(writer, 0) << "the worker was gone";
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.out.find("Invalid drive letter '1'"), std::string::npos) << result.out;
+}
+
+TEST_F(RealSudo, PlainUserIsRefused) {
+    ProcessResult result = run_as(plain, binary, {"*", "C"});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, kRefusal);
+}
+
+TEST_F(RealSudo, DeclinedLaunchEndsWithItsReport) {
+    // A copy sudo has no rule for: it wants a password, and there is no terminal.
+    std::string other = folder + "/other";
+    fs::create_directories(other);
+    fs::copy_file(binary, other + "/morla");
+    chmod(other.c_str(), 0755);
+    auto began = std::chrono::steady_clock::now();
+    ProcessResult result = run_as(admin, other + "/morla", {"*", "C"});
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(20));
+    const std::string report = "ShellExecuteEx failed with error 125: Operation canceled\n";
+    EXPECT_EQ(result.status, 125);
+    EXPECT_EQ(result.out, "");
+    ASSERT_GE(result.err.size(), report.size());
+    EXPECT_EQ(result.err.substr(result.err.size() - report.size()), report);
+}
+
+TEST_F(RealSudo, ProgramPathCutShortIsCaughtBeforeTheLaunch) {
+    std::string deep = folder;
+    while (deep.size() <= 256) deep += "/" + std::string(40, 'd');
+    fs::create_directories(deep);
+    for (std::string path = deep; path.size() > folder.size(); path = fs::path(path).parent_path())
+        chmod(path.c_str(), 0755);
+    fs::copy_file(binary, deep + "/morla");
+    ProcessResult result = run_as(admin, deep + "/morla", {"*", "C"});
+    EXPECT_EQ(result.status, 36);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "GetModuleFileName failed with error 36: File name too long\n");
+}
+
+TEST_F(RealSudo, RelayModeMakesNoAdministratorCheck) {
+    ProcessResult result = run_as(plain, binary, {unique_pipe_name()});
+    EXPECT_EQ(result.status, 111);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "Error: Connect to pipe failed with error 111: Connection refused\n");
+}
+
+}  // namespace
+
+#else  // _WIN32
+// The Win32 side under wine, which runs "runas" launches without a prompt:
+// the requester's operations drive a real relay and worker of morla.exe.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace {
+
+// The binary's path as the build gives it; under wine a Linux path is on Z:.
+std::u16string morla_exe() {
+    std::u16string path;
+    for (const char* c = MORLA_BINARY; *c; ++c) path += char16_t(*c == '/' ? '\\' : *c);
+    return path[0] == u'\\' ? u"Z:" + path : path;
+}
+
+std::u16string pipe_name(const char16_t* digits) {
+    return std::u16string(u"\\\\.\\pipe\\morla-uac-pipe-") + digits;
+}
+
+TEST(WindowsRelay, RequesterOperationsDriveARealRelay) {
+    std::u16string name = pipe_name(u"5e1f7e57");
+    Handle pipe = platform_create_named_pipe(name.c_str());
+    ASSERT_NE(pipe, INVALID_HANDLE);
+    EXPECT_EQ(platform_create_named_pipe(name.c_str()), INVALID_HANDLE);  // first instance only
+    Handle launched = nullptr;
+    ASSERT_EQ(platform_shell_execute_runas(morla_exe().c_str(), name.c_str(), &launched), 1);
+    int connected = platform_connect_named_pipe(pipe, launched);
+    EXPECT_TRUE(connected == 1 ||
+                (connected == 0 && platform_last_error() == ERROR_CODE_PIPE_CONNECTED));
+    std::u16string line = u"morla.exe x.txt 1 q";
+    uint32_t count = uint32_t(line.size()), done = 0;
+    ASSERT_EQ(platform_write_file(pipe, &count, 4, &done), 1);
+    ASSERT_EQ(platform_write_file(pipe, line.data(), 2 * count, &done), 1);
+    std::string stream;
+    char chunk[1024];
+    while (platform_read_file(pipe, chunk, sizeof chunk, &done) && done) stream.append(chunk, done);
+    EXPECT_EQ(stream, "Invalid drive letter '1'\r\nUnable to access drive q\r\n");
+    platform_close_handle(launched);
+    platform_close_handle(pipe);
+}
+
+TEST(WindowsRelay, LaunchThatEndsWithoutConnectingEndsTheWait) {
+    std::u16string name = pipe_name(u"0dd0dd00");
+    Handle pipe = platform_create_named_pipe(name.c_str());
+    ASSERT_NE(pipe, INVALID_HANDLE);
+    Handle launched = nullptr;
+    // No parameter: the usage text, and an end without any connection.
+    ASSERT_EQ(platform_shell_execute_runas(morla_exe().c_str(), u"", &launched), 1);
+    auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(platform_connect_named_pipe(pipe, launched), -1);
+    EXPECT_EQ(platform_last_error(), 1223u);  // ERROR_CANCELLED
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(30));
+    platform_close_handle(launched);
+    platform_close_handle(pipe);
+}
+
+}  // namespace
+#endif

@@ -1,0 +1,111 @@
+#ifndef _WIN32
+#include "tests/system/ntfs_image_edit.h"
+
+#include <fstream>
+#include <iterator>
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+uint64_t get_le(const std::string& bytes, size_t at, int width) {
+    uint64_t v = 0;
+    for (int i = width - 1; i >= 0; --i) v = v << 8 | (unsigned char)bytes.at(at + size_t(i));
+    return v;
+}
+
+void put_le(std::string& bytes, size_t at, uint64_t value, int width) {
+    for (int i = 0; i < width; ++i) bytes.at(at + size_t(i)) = char(value >> (8 * i));
+}
+
+bool apply_fixups(std::string& record) {
+    if (record.compare(0, 4, "FILE") != 0) return false;
+    size_t usa = get_le(record, 4, 2), count = get_le(record, 6, 2);
+    for (size_t i = 1; i < count; ++i) {
+        size_t tail = i * 512 - 2;
+        if (record.compare(tail, 2, record, usa, 2) != 0) return false;
+        record.replace(tail, 2, record, usa + 2 * i, 2);
+    }
+    return true;
+}
+
+void protect_record(std::string& record) {
+    size_t usa = get_le(record, 4, 2), count = get_le(record, 6, 2);
+    for (size_t i = 1; i < count; ++i) {
+        size_t tail = i * 512 - 2;
+        record.replace(usa + 2 * i, 2, record, tail, 2);
+        record.replace(tail, 2, record, usa, 2);
+    }
+}
+
+BootFields boot_fields(const std::string& image) {
+    BootFields f;
+    uint64_t spc = (unsigned char)image[13];
+    if (spc > 0x80) spc = uint64_t(1) << (256 - spc);
+    f.cluster = uint32_t(get_le(image, 11, 2) * spc);
+    int8_t cpr = int8_t(image[64]);
+    f.record_size = cpr < 0 ? 1u << -cpr : uint32_t(cpr) * f.cluster;
+    f.mft_lcn = get_le(image, 48, 8);
+    f.mirror_lcn = get_le(image, 56, 8);
+    return f;
+}
+
+std::vector<size_t> attribute_offsets(const std::string& record) {
+    std::vector<size_t> offsets;
+    size_t at = get_le(record, 20, 2);
+    while (at + 8 <= record.size() && get_le(record, at, 4) != 0xFFFFFFFF) {
+        offsets.push_back(at);
+        size_t length = get_le(record, at + 4, 4);
+        if (length == 0) break;
+        at += length;
+    }
+    return offsets;
+}
+
+std::vector<Run> decode_runs(const std::string& attribute) {
+    std::vector<Run> runs;
+    size_t at = get_le(attribute, 32, 2);
+    int64_t lcn = 0;
+    while (at < attribute.size() && attribute[at] != 0) {
+        int length_bytes = attribute[at] & 0x0F, delta_bytes = (attribute[at] >> 4) & 0x0F;
+        uint64_t clusters = get_le(attribute, at + 1, length_bytes);
+        uint64_t raw = get_le(attribute, at + 1 + size_t(length_bytes), delta_bytes);
+        if (delta_bytes < 8 && (raw >> (8 * delta_bytes - 1)) & 1) raw |= ~uint64_t(0) << (8 * delta_bytes);
+        lcn += int64_t(raw);
+        runs.push_back({clusters, uint64_t(lcn)});
+        at += 1 + size_t(length_bytes + delta_bytes);
+    }
+    return runs;
+}
+
+namespace {
+// Bytes needed for a signed value.
+int signed_width(int64_t v) {
+    int n = 1;
+    while (n < 8 && (v < -(int64_t(1) << (8 * n - 1)) || v >= (int64_t(1) << (8 * n - 1)))) ++n;
+    return n;
+}
+}  // namespace
+
+std::string encode_runs(const std::vector<Run>& runs) {
+    std::string out;
+    int64_t previous = 0;
+    for (const Run& run : runs) {
+        int length_bytes = signed_width(int64_t(run.clusters));
+        int64_t delta = int64_t(run.lcn) - previous;
+        int delta_bytes = signed_width(delta);
+        out += char(length_bytes | delta_bytes << 4);
+        for (int i = 0; i < length_bytes; ++i) out += char(run.clusters >> (8 * i));
+        for (int i = 0; i < delta_bytes; ++i) out += char(uint64_t(delta) >> (8 * i));
+        previous = int64_t(run.lcn);
+    }
+    out += '\0';
+    return out;
+}
+#endif

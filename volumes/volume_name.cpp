@@ -1,0 +1,38 @@
+// One volume name turned into its list of mount paths.
+#include "front/entry_points.h"
+#include "front/format.h"
+#include "front/heap.h"
+#include "front/reports.h"
+#include "volumes/volumes.h"
+
+void search_volume(const wchar* volume_name, const wchar* pattern) {
+    if (!volume_path_query) {
+        // The platform may have gained the query since start; look again.
+        look_up_entry_points();
+        if (!volume_path_query) {
+            search_device(volume_name, pattern);
+            return;
+        }
+    }
+    uint32_t needed = 0;
+    volume_path_query(volume_name, nullptr, 0, &needed);
+    uint32_t code = platform_last_error();
+    if (code != ERROR_CODE_MORE_DATA) {
+        print_err(u"Anonymous volume: '%s'\n", volume_name);
+        // The print may have changed the last error; report the query's own.
+        platform_set_last_error(code);
+        fatal_report(u"pvolname");
+    }
+    size_t units = size_t(needed) + 1;
+    wchar* list = static_cast<wchar*>(heap_alloc(units * sizeof(wchar)));
+    if (!list) {
+        print_err(u"Insufficient memory to identify volume: '%s'\n", volume_name);
+        return;
+    }
+    // The spare unit keeps the first string terminated whatever the platform
+    // stored; a failed second request (the list grew meanwhile) leaves no list
+    // to read, so that volume is skipped.
+    list[needed] = 0;
+    if (volume_path_query(volume_name, list, needed, &needed)) search_mount_path(list, pattern);
+    heap_free(list);
+}
