@@ -19,20 +19,20 @@ const TestVolumeSpec TEST_VOLUMES[] = {
 };
 const size_t TEST_VOLUME_COUNT = sizeof TEST_VOLUMES / sizeof TEST_VOLUMES[0];
 
-std::string test_volume_name(const TestVolumeSpec& spec) {
-    std::string name = spec.file;
+std::string test_volume_name(const TestVolumeSpec& volume) {
+    std::string name = volume.file;
     name = name.substr(0, name.find('.'));
     for (char& c : name)
         if (!std::isalnum((unsigned char)c)) c = '_';
     return name;
 }
 
-std::string test_volume_gz(const TestVolumeSpec& spec) {
-    switch (spec.origin) {
-    case VolumeOrigin::Fixture: return fixture_path(spec.file);
+std::string test_volume_gz(const TestVolumeSpec& volume) {
+    switch (volume.origin) {
+    case VolumeOrigin::Fixture: return fixture_path(volume.file);
     case VolumeOrigin::BundledSample:
-        return std::string(MORLA_SOURCE_DIR) + "/samples/" + spec.file;
-    case VolumeOrigin::SharedSample: return shared_sample_path(spec.file);
+        return std::string(MORLA_SOURCE_DIR) + "/samples/" + volume.file;
+    case VolumeOrigin::SharedSample: return shared_sample_path(volume.file);
     }
     return std::string();
 }
@@ -40,9 +40,9 @@ std::string test_volume_gz(const TestVolumeSpec& spec) {
 UnpackedVolume::UnpackedVolume(const std::string& gz_path, long skip_bytes)
     : path(gz_path.empty() ? std::string() : unpack_image(gz_path, skip_bytes)) {}
 
-UnpackedVolume::UnpackedVolume(const TestVolumeSpec& spec)
+UnpackedVolume::UnpackedVolume(const TestVolumeSpec& volume)
     // The shared samples are whole disks whose NTFS partition starts at 64 KiB.
-    : UnpackedVolume(test_volume_gz(spec), spec.origin == VolumeOrigin::SharedSample ? 65536 : 0) {}
+    : UnpackedVolume(test_volume_gz(volume), volume.origin == VolumeOrigin::SharedSample ? 65536 : 0) {}
 
 UnpackedVolume::~UnpackedVolume() {
     if (!path.empty()) remove_tree(std::filesystem::path(path).parent_path().string());

@@ -15,7 +15,7 @@ struct TestVolumeSpec {
 };
 
 // How test listings show a volume.
-inline void PrintTo(const TestVolumeSpec& spec, std::ostream* out) { *out << spec.file; }
+inline void PrintTo(const TestVolumeSpec& volume, std::ostream* out) { *out << volume.file; }
 
 // Every committed fixture, the bundled sample and the Windows-made samples.
 extern const TestVolumeSpec TEST_VOLUMES[];
@@ -23,16 +23,16 @@ extern const size_t TEST_VOLUME_COUNT;
 
 // A short name for test listings: the file name up to its first '.', with
 // '_' for every character other than letters and digits.
-std::string test_volume_name(const TestVolumeSpec& spec);
+std::string test_volume_name(const TestVolumeSpec& volume);
 
 // The compressed image, or empty when it is absent (shared samples).
-std::string test_volume_gz(const TestVolumeSpec& spec);
+std::string test_volume_gz(const TestVolumeSpec& volume);
 
 // An image unpacked to a temporary folder (the NTFS partition cut out of a
 // shared sample's disk), removed again when the value goes.
 struct UnpackedVolume {
     std::string path;  // empty when the image is absent or cannot be unpacked
-    explicit UnpackedVolume(const TestVolumeSpec& spec);
+    explicit UnpackedVolume(const TestVolumeSpec& volume);
     explicit UnpackedVolume(const std::string& gz_path, long skip_bytes = 0);
     ~UnpackedVolume();
     UnpackedVolume(const UnpackedVolume&) = delete;
