@@ -26,24 +26,36 @@ int read_whole(Handle pipe, uint8_t* bytes, uint32_t size) {
     return 1;
 }
 
-// The command line of the frame, NUL-terminated, from the heap.
-wchar* receive_command_line(Handle pipe) {
+}  // namespace
+
+wchar* receive_frame(Handle pipe, const wchar** failed_step) {
     uint8_t count[4];
-    if (!read_whole(pipe, count, sizeof count)) message_box_report(u"Read buffer size");
+    if (!read_whole(pipe, count, sizeof count)) {
+        *failed_step = u"Read buffer size";
+        return nullptr;
+    }
     uint32_t units = uint32_t(count[0]) | uint32_t(count[1]) << 8 | uint32_t(count[2]) << 16 |
                      uint32_t(count[3]) << 24;
     // Longer than any command line: refused before it can size an allocation.
     if (units > MAX_COMMAND_LINE_UNITS) {
         platform_set_last_error(platform_error_frame_too_long);
-        message_box_report(u"Read buffer size");
+        *failed_step = u"Read buffer size";
+        return nullptr;
     }
     uint8_t* text = static_cast<uint8_t*>(heap_alloc((units + 1) * sizeof(wchar)));
     if (!text) {
         platform_set_last_error(platform_error_out_of_memory);
-        message_box_report(u"Allocate command line");
+        *failed_step = u"Allocate command line";
+        return nullptr;
     }
-    if (!read_whole(pipe, text, units * uint32_t(sizeof(wchar))))
-        message_box_report(u"Read command line");
+    if (!read_whole(pipe, text, units * uint32_t(sizeof(wchar)))) {
+        // The report shows why the read failed, whatever freeing leaves.
+        uint32_t error = platform_last_error();
+        heap_free(text);
+        platform_set_last_error(error);
+        *failed_step = u"Read command line";
+        return nullptr;
+    }
     // The units arrive little-endian; each is rebuilt in its own two bytes.
     wchar* line = reinterpret_cast<wchar*>(text);
     for (uint32_t i = 0; i < units; ++i)
@@ -52,12 +64,12 @@ wchar* receive_command_line(Handle pipe) {
     return line;
 }
 
-}  // namespace
-
 void run_relay(const wchar* pipe_name) {
     Handle pipe = platform_open_pipe_client(pipe_name);
     if (pipe == INVALID_HANDLE) message_box_report(u"Connect to pipe");
-    wchar* line = receive_command_line(pipe);
+    const wchar* failed_step = nullptr;
+    wchar* line = receive_frame(pipe, &failed_step);
+    if (!line) message_box_report(failed_step);
     uint32_t units = platform_get_module_file_name(own_path, OWN_PATH_UNITS);
     // A path cut short would start some other file, or none.
     if (units == 0 || units >= OWN_PATH_UNITS) fatal_report(u"GetModuleFileName");

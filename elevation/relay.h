@@ -14,3 +14,8 @@ enum : uint32_t { MAX_COMMAND_LINE_UNITS = 32767 };
 [[noreturn]] void relay_entry(const wchar* pipe_name);
 // Everything relay_entry does before the process ends.
 void run_relay(const wchar* pipe_name);
+// Reads the requester's frame from the pipe: its command line, NUL-terminated,
+// from the heap (the caller frees it). Null when the frame cannot be read
+// whole or announces more than any command line: *failed_step then names the
+// step for the report, and the last error says why.
+wchar* receive_frame(Handle pipe, const wchar** failed_step);

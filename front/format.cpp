@@ -1,6 +1,7 @@
 #include "front/format.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "front/text.h"
 
@@ -29,7 +30,7 @@ void put(Sink* sink, const wchar* units, size_t count) {
             }
             size_t room = sink->capacity - sink->stored;
             size_t take = count < room ? count : room;
-            for (size_t i = 0; i < take; ++i) sink->buffer[sink->stored + i] = units[i];
+            std::memcpy(sink->buffer + sink->stored, units, take * sizeof(wchar));
             sink->stored += take;
             units += take;
             count -= take;

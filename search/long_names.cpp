@@ -19,11 +19,17 @@ const uint8_t* next_long_name(NameWalk* walk) {
         walk->offset = at + length;
         if (type != ATTRIBUTE_TYPE_FILE_NAME) continue;
 
-        if (length < ATTRIBUTE_VALUE_OFFSET + 2) break;
-        const uint64_t value_at = uint64_t(at) + field_u16(attribute + ATTRIBUTE_VALUE_OFFSET);
-        if (value_at > size || size - value_at < NAME_UNITS) break;
-        const uint8_t* value = record + value_at;
-        if (size - value_at - NAME_UNITS < 2u * name_length(value)) break;
+        // The value lies inside its attribute (so inside the record), and the
+        // name inside its value: a name longer than its value would be read
+        // from the bytes after it and printed as garbage.
+        if (length < ATTRIBUTE_RESIDENT_HEADER) break;
+        const uint32_t value_offset = field_u16(attribute + ATTRIBUTE_VALUE_OFFSET);
+        const uint32_t value_length = field_u32(attribute + ATTRIBUTE_VALUE_LENGTH);
+        if (value_offset > length || value_length > length - value_offset ||
+            value_length < NAME_UNITS)
+            break;
+        const uint8_t* value = attribute + value_offset;
+        if (value_length - NAME_UNITS < 2u * name_length(value)) break;
         if (field_u8(value + NAME_SPACE) != NAME_SPACE_DOS) return value;
     }
     walk->offset = size;

@@ -16,7 +16,8 @@ struct NameWalk {
 
 NameWalk name_walk_start(const uint8_t* record, uint32_t size);
 // The next long name's file name value, or null when there is none left. The
-// value's fixed part and its whole name lie inside the record.
+// value's fixed part and its whole name lie inside the value as its attribute
+// header sizes it, and the value inside the attribute and the record.
 const uint8_t* next_long_name(NameWalk* walk);
 
 // Fields of a file name value.

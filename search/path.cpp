@@ -24,33 +24,55 @@ int prepend(const uint8_t* name, uint32_t name_count, wchar** path, uint32_t* co
     return 1;
 }
 
-// The records climbed through so far. Real paths are a few levels deep and
-// fit the inline space; a damaged chain spills to the heap.
+// The records climbed through so far, as a hash set (open addressing): a
+// damaged chain can be thousands of levels deep, and a list searched at each
+// level would make every such climb quadratic. Real paths are a few levels
+// deep and fit the inline slots; a deeper chain moves to the heap.
+constexpr uint64_t FREE_SLOT = ~uint64_t(0);  // above every 48-bit record number
+
 struct Climbed {
-    uint64_t inline_numbers[64];
-    uint64_t* numbers;
+    uint64_t inline_slots[128];
+    uint64_t* slots;
     uint32_t used;
-    uint32_t capacity;
+    uint32_t capacity;  // a power of two, at least twice used
 };
 
-int climbed_through(const Climbed* climbed, uint64_t number) {
-    for (uint32_t i = 0; i < climbed->used; ++i)
-        if (climbed->numbers[i] == number) return 1;
-    return 0;
+void climbed_start(Climbed* climbed) {
+    climbed->slots = climbed->inline_slots;
+    climbed->used = 0;
+    climbed->capacity = sizeof climbed->inline_slots / sizeof climbed->inline_slots[0];
+    for (uint64_t& slot : climbed->inline_slots) slot = FREE_SLOT;
 }
 
-int remember_climbed(Climbed* climbed, uint64_t number) {
-    if (climbed->used == climbed->capacity) {
-        const uint32_t capacity = climbed->capacity * 2;
-        uint64_t* numbers = static_cast<uint64_t*>(heap_alloc(size_t(capacity) * sizeof(uint64_t)));
-        if (!numbers) return 0;
-        std::memcpy(numbers, climbed->numbers, size_t(climbed->used) * sizeof(uint64_t));
-        if (climbed->numbers != climbed->inline_numbers) heap_free(climbed->numbers);
-        climbed->numbers = numbers;
-        climbed->capacity = capacity;
+// Where number is, or the free slot where it belongs.
+uint64_t* climbed_slot(const Climbed* climbed, uint64_t number) {
+    const uint32_t mask = climbed->capacity - 1;
+    uint32_t i = uint32_t((number * 0x9E3779B97F4A7C15ull) >> 40) & mask;
+    while (climbed->slots[i] != FREE_SLOT && climbed->slots[i] != number) i = (i + 1) & mask;
+    return &climbed->slots[i];
+}
+
+// 1 when number was climbed through before; otherwise remembers it and
+// returns 0. -1 when memory is short.
+int climbed_before(Climbed* climbed, uint64_t number) {
+    if (*climbed_slot(climbed, number) == number) return 1;
+    if (2 * (climbed->used + 1) > climbed->capacity) {
+        Climbed grown = *climbed;
+        grown.capacity = climbed->capacity * 2;
+        grown.slots = static_cast<uint64_t*>(heap_alloc(size_t(grown.capacity) * sizeof(uint64_t)));
+        if (!grown.slots) return -1;
+        for (uint32_t i = 0; i < grown.capacity; ++i) grown.slots[i] = FREE_SLOT;
+        for (uint32_t i = 0; i < climbed->capacity; ++i) {
+            const uint64_t kept = climbed->slots[i];
+            if (kept != FREE_SLOT) *climbed_slot(&grown, kept) = kept;
+        }
+        if (climbed->slots != climbed->inline_slots) heap_free(climbed->slots);
+        climbed->slots = grown.slots;
+        climbed->capacity = grown.capacity;
     }
-    climbed->numbers[climbed->used++] = number;
-    return 1;
+    *climbed_slot(climbed, number) = number;
+    ++climbed->used;
+    return 0;
 }
 
 // Reads the record a parent reference names into buffer and returns its first
@@ -73,9 +95,7 @@ const uint8_t* parent_name(Handle volume, uint64_t reference, uint8_t* buffer, u
 
 int build_path(Handle volume, const uint8_t* value, wchar** path, uint32_t* count) {
     Climbed climbed;
-    climbed.numbers = climbed.inline_numbers;
-    climbed.used = 0;
-    climbed.capacity = sizeof climbed.inline_numbers / sizeof climbed.inline_numbers[0];
+    climbed_start(&climbed);
 
     // The level above replaces the one below, so one record buffer is held at
     // a time and the climb needs no recursion however deep the chain.
@@ -90,9 +110,7 @@ int build_path(Handle volume, const uint8_t* value, wchar** path, uint32_t* coun
         }
         // Each level adds at least one unit, so the length limit bounds the
         // levels too; the count is kept explicitly all the same.
-        if (climbed.used >= PATH_MAX_UNITS || climbed_through(&climbed, number) ||
-            !remember_climbed(&climbed, number))
-            break;
+        if (climbed.used >= PATH_MAX_UNITS || climbed_before(&climbed, number) != 0) break;
         const uint32_t size = volume_record_size();
         if (size > UINT32_MAX - RECORD_BUFFER_SPARE) break;
         uint8_t* buffer = static_cast<uint8_t*>(heap_alloc(size_t(size) + RECORD_BUFFER_SPARE));
@@ -108,6 +126,6 @@ int build_path(Handle volume, const uint8_t* value, wchar** path, uint32_t* coun
         value = name;
     }
     heap_free(held);
-    if (climbed.numbers != climbed.inline_numbers) heap_free(climbed.numbers);
+    if (climbed.slots != climbed.inline_slots) heap_free(climbed.slots);
     return extended;
 }

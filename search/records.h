@@ -28,7 +28,9 @@ constexpr uint32_t RECORD_FIRST_ATTRIBUTE = 20;  // u16
 // Attribute header (resident form).
 constexpr uint32_t ATTRIBUTE_TYPE = 0;          // u32
 constexpr uint32_t ATTRIBUTE_LENGTH = 4;        // u32, distance to the next attribute
+constexpr uint32_t ATTRIBUTE_VALUE_LENGTH = 16; // u32, bytes in the value
 constexpr uint32_t ATTRIBUTE_VALUE_OFFSET = 20; // u16, from the attribute's start
+constexpr uint32_t ATTRIBUTE_RESIDENT_HEADER = 24;
 constexpr uint32_t ATTRIBUTE_TYPE_FILE_NAME = 0x30;
 constexpr uint32_t ATTRIBUTE_TYPE_END = 0xFFFFFFFF;
 

@@ -118,6 +118,11 @@ const uint8_t* cache_record(BlockCache* cache, int fd, uint32_t cluster_bytes,
         errno = EINVAL;
         return nullptr;
     }
+    // Records are a power of two of at most 64 KiB, so none crosses a view block.
+    static_assert(VIEW_BLOCK_BYTES % 65536 == 0);
+    if (const uint8_t* in_place =
+            view_bytes(&cache->view, fd, table, cluster_bytes, offset, record_size))
+        return in_place;
     uint64_t index = offset / CACHE_BLOCK_BYTES;
     uint32_t length;
     CacheBlock* block = find_block(cache, table, index);
@@ -136,5 +141,6 @@ void cache_release(BlockCache* cache) {
         for (uint32_t i = 0; i < cache->chunk_sets * 2; ++i) std::free(cache->chunks[i].bytes);
     std::free(cache->chunks);
     std::free(cache->replace_next);
+    view_release(&cache->view);
     *cache = BlockCache{};
 }

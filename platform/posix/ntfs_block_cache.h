@@ -1,5 +1,7 @@
-// What the record source keeps of the streams it reads, in two tiers of
-// bounded size whatever the volume's size.
+// What the record source keeps of the streams it reads. The table is read
+// in place through a map of the volume where it can be (ntfs_table_view.h);
+// the rest goes through two tiers of copies, of bounded size whatever the
+// volume's size.
 //
 // Large blocks (1 MiB) serve the scan: it walks the table downward, which
 // defeats the kernel's read-ahead, so the table is read a block at a time
@@ -13,6 +15,7 @@
 #include <cstdint>
 
 #include "platform/posix/ntfs_stream.h"
+#include "platform/posix/ntfs_table_view.h"
 
 enum : uint32_t {
     CACHE_BLOCK_BYTES = 1u << 20,
@@ -44,6 +47,7 @@ struct BlockCache {
     uint32_t chunk_sets;
     CacheChunk* chunks;     // chunk_sets * 2, allocated at first use
     uint8_t* replace_next;  // per set: the way a miss replaces
+    TableView view;         // the table in place, opened at the first record
 };
 
 // Block 'index' of the stream (bytes index * CACHE_BLOCK_BYTES onward),

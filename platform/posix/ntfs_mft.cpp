@@ -171,9 +171,16 @@ int mft_load(int fd, const NtfsGeometry* g, MftLayout* layout) {
         layout->valid_length = layout->data.valid_size < layout->data.size
                                    ? layout->data.valid_size
                                    : layout->data.size;
+        bool kept = stream_keep_disjoint_runs(&layout->data) &&
+                    stream_keep_disjoint_runs(&layout->bitmap);
         settle(&layout->data, g->bytes_per_cluster);
         settle(&layout->bitmap, g->bytes_per_cluster);
-        ok = layout->data.count > 0 && layout->data.size >= size && layout->bitmap.size > 0;
+        // Bits above the bitmap's valid size read as 0, so no record there
+        // is in use; a damaged size would send every search through them.
+        if (layout->bitmap.valid_size < layout->bitmap.size)
+            layout->bitmap.size = layout->bitmap.valid_size;
+        ok = kept && layout->data.count > 0 && layout->data.size >= size &&
+             layout->bitmap.size > 0;
         errno = EINVAL;
     }
     std::free(record0);

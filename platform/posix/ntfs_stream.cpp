@@ -1,8 +1,10 @@
 #include "platform/posix/ntfs_stream.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <unistd.h>
 
 int stream_add_extent(NtfsStream* s, uint64_t lcn, uint64_t clusters) {
@@ -17,6 +19,52 @@ int stream_add_extent(NtfsStream* s, uint64_t lcn, uint64_t clusters) {
     }
     s->extents[s->count++] = NtfsExtent{s->next_vcn, lcn, clusters};
     s->next_vcn += clusters;
+    return 1;
+}
+
+namespace {
+struct RunSpan {
+    uint64_t lcn;
+    uint64_t clusters;
+};
+bool operator<(const RunSpan& a, const RunSpan& b) { return a.lcn < b.lcn; }
+
+// Whether the first count runs share no cluster: in LCN order, each ends
+// before the next begins. spans has room for count entries.
+bool runs_disjoint(const NtfsExtent* extents, uint32_t count, RunSpan* spans) {
+    for (uint32_t i = 0; i < count; ++i) spans[i] = RunSpan{extents[i].lcn, extents[i].clusters};
+    std::sort(spans, spans + count);
+    for (uint32_t i = 1; i < count; ++i)
+        if (spans[i].lcn - spans[i - 1].lcn < spans[i - 1].clusters) return false;
+    return true;
+}
+}  // namespace
+
+int stream_keep_disjoint_runs(NtfsStream* s) {
+    uint32_t keep = 0;
+    while (keep < s->count && s->extents[keep].lcn != NTFS_SPARSE) ++keep;
+    if (keep > 1) {
+        RunSpan* spans = new (std::nothrow) RunSpan[keep];
+        if (!spans) {
+            errno = ENOMEM;
+            return 0;
+        }
+        if (!runs_disjoint(s->extents, keep, spans)) {
+            // Every part of a disjoint list is disjoint: search for the
+            // longest disjoint beginning, one sort per step.
+            uint32_t low = 1, high = keep - 1;
+            while (low < high) {
+                uint32_t middle = high - (high - low) / 2;
+                if (runs_disjoint(s->extents, middle, spans)) low = middle;
+                else high = middle - 1;
+            }
+            keep = low;
+        }
+        delete[] spans;
+    }
+    s->count = keep;
+    if (keep) s->next_vcn = s->extents[keep - 1].vcn + s->extents[keep - 1].clusters;
+    else if (!s->resident) s->next_vcn = 0;
     return 1;
 }
 
@@ -86,6 +134,19 @@ int stream_read(int fd, const NtfsStream* s, uint32_t cluster_bytes, uint64_t of
             return 0;
         at += take;
     }
+    return 1;
+}
+
+int stream_run_at(const NtfsStream* s, uint32_t cluster_bytes, uint64_t offset,
+                  uint64_t* volume_offset, uint64_t* run_left) {
+    uint64_t valid = s->valid_size < s->size ? s->valid_size : s->size;
+    if (s->resident || offset >= valid) return 0;
+    const NtfsExtent* e = find_extent(s, offset / cluster_bytes);
+    if (!e || e->lcn == NTFS_SPARSE) return 0;
+    uint64_t within = offset - e->vcn * cluster_bytes;
+    uint64_t left = e->clusters * cluster_bytes - within;
+    *volume_offset = e->lcn * cluster_bytes + within;
+    *run_left = left < valid - offset ? left : valid - offset;
     return 1;
 }
 

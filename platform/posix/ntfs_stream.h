@@ -29,11 +29,24 @@ enum : uint32_t { NTFS_MAX_EXTENTS = 1u << 16 };
 // or cannot be allocated.
 int stream_add_extent(NtfsStream* stream, uint64_t lcn, uint64_t clusters);
 
+// Drops the runs from the first hole, or the first run that uses a cluster of
+// an earlier run, on: a table and its bitmap have neither, and a damaged run
+// list that repeats clusters (or maps zeros) would make a table larger than
+// the volume. The size is then cut by the caller. 0 when memory is short.
+int stream_keep_disjoint_runs(NtfsStream* stream);
+
 // Reads length bytes from offset within [0, size): zeros above the valid
 // size and in holes, the volume's bytes elsewhere. Returns 0 with errno set
 // when the range is out of bounds or the volume cannot be read.
 int stream_read(int fd, const NtfsStream* stream, uint32_t cluster_bytes, uint64_t offset,
                 uint32_t length, uint8_t* dest);
+
+// Where the stream's byte at offset lies on the volume, when an allocated run
+// holds it below the valid size: 1, *volume_offset, and in *run_left the
+// bytes from there to the end of the run or of the valid size. 0 for a hole,
+// bytes above the valid size (both read as zeros) and a resident stream.
+int stream_run_at(const NtfsStream* stream, uint32_t cluster_bytes, uint64_t offset,
+                  uint64_t* volume_offset, uint64_t* run_left);
 
 // Reads exactly length bytes at offset of the volume; a short read is EIO.
 int volume_read(int fd, uint64_t offset, void* dest, uint64_t length);

@@ -85,8 +85,12 @@ int highest_marked(RecordSource* s, uint64_t n, uint64_t* found) {
         uint64_t bit = n - index * block_bits;  // within this block
         for (uint64_t word = bit / 64;; --word) {
             uint64_t value = 0;
-            for (uint32_t i = 0; i < 8 && word * 8 + i < length; ++i)
-                value |= uint64_t(block[word * 8 + i]) << (8 * i);
+            if (word * 8 + 8 <= length) {
+                value = ntfs_le64(block + word * 8);
+            } else {
+                for (uint32_t i = 0; i < 8 && word * 8 + i < length; ++i)
+                    value |= uint64_t(block[word * 8 + i]) << (8 * i);
+            }
             if (word == bit / 64 && bit % 64 != 63) value &= (uint64_t(2) << (bit % 64)) - 1;
             if (value) {
                 *found = index * block_bits + word * 64 + uint64_t(63 - __builtin_clzll(value));

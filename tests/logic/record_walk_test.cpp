@@ -104,14 +104,41 @@ TEST(RecordWalk, StopsAtDamageInsideTheRecord) {
     }
 }
 
-// A name whose length byte says more than the attribute holds, at the end of
-// the record: the walk must not read the missing units.
-TEST(RecordWalk, NameLengthCannotReachOutsideTheRecord) {
-    Bytes record = fake_record(1, {name(u"abc", 1)}, 1024);
-    const size_t value = 56 + 24;
-    record[value + 64] = 255;  // claims 510 bytes of name
-    EXPECT_EQ(walk(record, uint32_t(value + 66 + 509)).size(), 0u);
-    EXPECT_EQ(walk(record, uint32_t(value + 66 + 510)).size(), 1u);
+// A name whose length byte says more than its value holds would be read from
+// the bytes after the value; a value sized past its attribute, from outside
+// the attribute or the record.
+TEST(RecordWalk, NameLengthCannotReachOutsideItsValue) {
+    const size_t attribute = 56, value = attribute + 24;
+    // "abc": a 72-byte value in a 96-byte attribute; "next" follows.
+    const Bytes good = fake_record(1, {name(u"abc", 1), name(u"next", 1)}, 1024);
+    struct Case {
+        const char* what;
+        uint8_t name_units;        // written at the name length
+        uint32_t value_length;     // written at the attribute's offset 16
+        uint32_t attribute_length;
+        uint32_t size;             // the record's size
+        std::vector<size_t> expected;  // lengths of the names yielded
+    };
+    const Case cases[] = {
+        {"intact", 3, 72, 96, 1024, {3, 4}},
+        {"name past its value, inside the record", 255, 72, 96, 1024, {}},
+        {"name one unit past its value", 4, 72, 96, 1024, {}},
+        {"value shorter than the fixed part", 0, 65, 96, 1024, {}},
+        {"value past its attribute", 3, 73, 96, 1024, {}},
+        // The value and the attribute grown over "next" to hold 255 units.
+        {"value and attribute sized for the name", 255, 576, 600, 1024, {255}},
+        {"the same, cut by the record's end", 255, 576, 600, uint32_t(value + 575), {}},
+    };
+    for (const Case& c : cases) {
+        Bytes record = good;
+        record[value + 64] = c.name_units;
+        put32(record, attribute + 16, c.value_length);
+        put32(record, attribute + 4, c.attribute_length);
+        if (c.attribute_length != 96) put32(record, attribute + c.attribute_length, 0xFFFFFFFF);
+        std::vector<size_t> lengths;
+        for (const std::u16string& n : walk(record, c.size)) lengths.push_back(n.size());
+        EXPECT_EQ(lengths, c.expected) << c.what;
+    }
 }
 
 }  // namespace

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# bench/callgrind.sh [N]
+#
+# The stable figure to watch for regressions: instructions per in-use record
+# for a scan whose pattern matches nothing ('no-such-name'), counted by
+# callgrind on the reference volume of N files (default 100000). Times on
+# shared machines vary by 10-15 %; this count barely moves.
+#
+# The in-use records are the scan's record requests: with no match there is
+# no path reconstruction, so every request comes from the scan, one per
+# in-use record. The figure includes start-up and the volume's set-up.
+#
+# Environment: BENCH_VOLUMES, BUILD_DIR as for bench/run.sh.
+set -euo pipefail
+
+N=${1:-100000}
+[[ "$N" =~ ^[0-9]+$ ]] || { echo "usage: $0 [N]" >&2; exit 1; }
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/.." && pwd)
+tools=$(cd "$repo/.." && pwd)/shared/tools
+volumes=${BENCH_VOLUMES:-/work/bench-volumes}
+build=${BUILD_DIR:-/tmp/morla-bench-build}
+command -v valgrind >/dev/null || { echo "missing valgrind (Debian package valgrind)" >&2; exit 1; }
+
+image=$volumes/bench-$N.img
+if [ ! -f "$image" ] || [ ! -f "$image.json" ]; then
+    mkdir -p "$volumes"
+    bash "$tools/make-bench-volume.sh" "$N" "$image"
+fi
+
+cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORLA_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 >/dev/null
+
+work=$(mktemp -d /tmp/morla-callgrind.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+export WINEPREFIX=$work/prefix
+mkdir -p "$WINEPREFIX/dosdevices"
+ln -s "$image" "$WINEPREFIX/dosdevices/c::"
+
+valgrind --tool=callgrind --callgrind-out-file="$work/callgrind.out" \
+    "$build/morla" 'no-such-name' C >/dev/null 2>"$work/valgrind.txt"
+
+python3 - "$work/callgrind.out" "$N" <<'PY'
+import re, sys
+
+path, n = sys.argv[1], int(sys.argv[2])
+names = {}        # compressed id -> function name
+total = 0
+requests = 0
+callee = None
+with open(path) as f:
+    for line in f:
+        m = re.match(r"(c?fn)=\((\d+)\)(?: (.*))?", line)
+        if m:
+            kind, ident, name = m.groups()
+            if name:
+                names[ident] = name
+            if kind == "cfn":
+                callee = names.get(ident, "")
+            continue
+        m = re.match(r"calls=(\d+) ", line)
+        if m and callee and callee.startswith("read_file_record("):
+            requests += int(m.group(1))
+            continue
+        if line.startswith("summary:") or line.startswith("totals:"):
+            total = int(line.split()[1])
+if not requests:
+    sys.exit("no record request found in the callgrind output")
+print(f"N = {n:,}: {total:,} instructions, {requests:,} in-use records "
+      f"(record requests), {total / requests:,.0f} instructions per in-use record")
+PY

@@ -1,0 +1,472 @@
+// The real morla binary on damaged copies of the committed volumes, each
+// damage made at test time: what it prints, what it says and how it exits.
+// The rule throughout: a damaged record is passed over and everything else
+// is found; a path whose upper part cannot be trusted is printed incomplete
+// (no leading backslash); a volume that cannot be read as NTFS is silent.
+#ifndef _WIN32
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/system/fls_oracle.h"
+#include "tests/system/ntfs_image_edit.h"
+#include "tests/system/run_process.h"
+#include "tests/system/test_volumes.h"
+
+namespace {
+
+typedef std::multiset<std::string> Lines;
+
+// Where the parts a search reads lie in a volume image.
+struct Layout {
+    BootFields boot;
+    std::vector<size_t> record_at;  // each record of the table, in the image
+    size_t data_attribute;          // $MFT's $DATA and $BITMAP within record 0
+    size_t bitmap_attribute;
+    std::vector<Run> table_runs;
+    size_t bitmap_at;               // the table's bitmap in the image
+};
+
+std::string fixed_record(const std::string& image, const Layout& l, size_t r) {
+    std::string record = image.substr(l.record_at[r], l.boot.record_size);
+    return apply_fixups(record) ? record : std::string();
+}
+
+Layout layout_of(const std::string& image) {
+    Layout l;
+    l.boot = boot_fields(image);
+    std::string record0 = image.substr(l.boot.mft_lcn * l.boot.cluster, l.boot.record_size);
+    EXPECT_TRUE(apply_fixups(record0));
+    for (size_t at : attribute_offsets(record0)) {
+        if (record0[at + 9] != 0) continue;  // named
+        if (get_le(record0, at, 4) == 0x80) l.data_attribute = at;
+        if (get_le(record0, at, 4) == 0xB0) l.bitmap_attribute = at;
+    }
+    auto attribute = [&](size_t at) { return record0.substr(at, get_le(record0, at + 4, 4)); };
+    l.table_runs = decode_runs(attribute(l.data_attribute));
+    l.bitmap_at = decode_runs(attribute(l.bitmap_attribute)).at(0).lcn * l.boot.cluster;
+    const uint64_t records = get_le(record0, l.data_attribute + 48, 8) / l.boot.record_size;
+    for (const Run& run : l.table_runs)
+        for (uint64_t b = 0; b < run.clusters * l.boot.cluster && l.record_at.size() < records;
+             b += l.boot.record_size)
+            l.record_at.push_back(run.lcn * l.boot.cluster + b);
+    return l;
+}
+
+// The number of the in-use record holding this long name (ASCII).
+size_t record_named(const std::string& image, const Layout& l, const std::string& name) {
+    std::string units;
+    for (char c : name) units += {c, '\0'};
+    for (size_t r = 0; r < l.record_at.size(); ++r) {
+        if (!((unsigned char)image[l.bitmap_at + r / 8] >> (r % 8) & 1)) continue;
+        std::string record = fixed_record(image, l, r);
+        if (record.empty()) continue;
+        for (size_t at : attribute_offsets(record)) {
+            if (get_le(record, at, 4) != 0x30) continue;
+            size_t value = at + get_le(record, at + 20, 2);
+            if (get_le(record, value + 64, 1) == name.size() &&
+                record.compare(value + 66, units.size(), units) == 0)
+                return r;
+        }
+    }
+    ADD_FAILURE() << "no record named " << name;
+    return 0;
+}
+
+// Changes a record as it reads with its fix-ups applied, then protects it
+// again, as the driver writes it.
+void edit_record(std::string& image, const Layout& l, size_t r,
+                 const std::function<void(std::string&)>& edit) {
+    std::string record = fixed_record(image, l, r);
+    ASSERT_FALSE(record.empty());
+    edit(record);
+    protect_record(record);
+    image.replace(l.record_at[r], record.size(), record);
+}
+
+size_t first_attribute(const std::string& record, uint64_t type) {
+    for (size_t at : attribute_offsets(record))
+        if (get_le(record, at, 4) == type) return at;
+    ADD_FAILURE() << "no attribute of type " << type;
+    return 0;
+}
+
+size_t name_value(const std::string& record) {
+    size_t at = first_attribute(record, 0x30);
+    return at + get_le(record, at + 20, 2);
+}
+
+// A new run list for record 0's $DATA; it must fit where the old one was.
+void set_table_runs(std::string& image, const Layout& l, const std::vector<Run>& runs) {
+    edit_record(image, l, 0, [&](std::string& r) {
+        const size_t a = l.data_attribute, runs_at = a + get_le(r, a + 32, 2);
+        const std::string encoded = encode_runs(runs);
+        ASSERT_LE(runs_at + encoded.size(), a + get_le(r, a + 4, 4));
+        r.replace(runs_at, encoded.size(), encoded);
+    });
+}
+
+// ---- What morla prints --------------------------------------------------------
+
+Lines lines_of(const std::string& text) {
+    Lines lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.insert(line);
+    return lines;
+}
+
+Lines without(Lines lines, const std::string& line) {
+    auto found = lines.find(line);
+    EXPECT_NE(found, lines.end()) << line;
+    if (found != lines.end()) lines.erase(found);
+    return lines;
+}
+
+// The lines once the folder's record is unreadable: the folder is not
+// listed, and the paths under it stop below it ('C:sub\name').
+Lines cut_under(const Lines& lines, const std::string& folder) {
+    Lines cut;
+    for (const std::string& line : lines) {
+        if (line == folder) continue;
+        if (line.compare(0, folder.size() + 1, folder + "\\") == 0)
+            cut.insert("C:" + line.substr(folder.size() + 1));
+        else
+            cut.insert(line);
+    }
+    EXPECT_LT(cut.size(), lines.size()) << folder;
+    return cut;
+}
+
+// The lines when only the records below `limit` can be read, worked out from
+// the record numbers The Sleuth Kit's fls gives each path of the intact
+// volume (ASCII names only): a path stops below its lowest unreadable folder.
+Lines readable_below(const std::string& intact_image, uint64_t limit) {
+    ProcessResult r = run_process("/bin/sh", {"-c", "fls -r -p '" + intact_image + "'"}, {}, 120);
+    EXPECT_EQ(r.status, 0);
+    std::map<std::string, uint64_t> record_of;  // 'dir\name' -> record
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);) {
+        // "r/r 64-128-2:\tdocs/shared.txt"; deleted entries carry a '*'.
+        size_t tab = line.find('\t'), space = line.find(' ');
+        if (tab == std::string::npos || space > tab || line[space + 1] == '*' || line[0] == 'V')
+            continue;
+        std::string path = line.substr(tab + 1);
+        if (path.rfind("$OrphanFiles", 0) == 0) continue;
+        path.erase(std::min(path.size(), path.find(':')));
+        for (char& c : path)
+            if (c == '/') c = '\\';
+        record_of[path] = std::strtoull(line.c_str() + space + 1, nullptr, 10);
+    }
+    Lines lines = {"C:\\."};
+    for (const auto& [path, record] : record_of) {
+        if (record >= limit) continue;
+        std::string line = "\\" + path;
+        for (size_t slash = path.rfind('\\'); slash != std::string::npos;
+             slash = slash ? path.rfind('\\', slash - 1) : std::string::npos) {
+            if (record_of.at(path.substr(0, slash)) >= limit) {
+                line = path.substr(slash + 1);
+                break;
+            }
+        }
+        lines.insert("C:" + line);
+    }
+    return lines;
+}
+
+// ---- The cases ------------------------------------------------------------------
+
+struct Volume {
+    std::string bytes;
+    Layout layout;
+};
+
+struct Case {
+    const char* what;
+    std::function<void(Volume&)> damage;
+    std::function<Lines(const Lines& intact)> expected;
+    std::string err;  // standard error, exactly
+};
+
+struct Result {
+    ProcessResult run;
+    double seconds;
+};
+
+Result search(const std::string& image_bytes, const std::string& pattern = "*") {
+    std::string folder = make_temp_folder();
+    write_file(folder + "/volume.img", image_bytes);
+    link_drive(folder, 'c', folder + "/volume.img");
+    auto start = std::chrono::steady_clock::now();
+    Result result{run_morla({pattern, "c"}, {{"WINEPREFIX", folder}}, 60), 0};
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    remove_tree(folder);
+    return result;
+}
+
+void check_cases(const std::string& fixture, const std::vector<Case>& cases) {
+    UnpackedVolume unpacked(fixture_path(fixture));
+    ASSERT_FALSE(unpacked.path.empty()) << fixture;
+    Volume intact{read_file(unpacked.path), {}};
+    intact.layout = layout_of(intact.bytes);
+    Result clean = search(intact.bytes);
+    ASSERT_EQ(clean.run.status, 0);
+    ASSERT_EQ(clean.run.err, "");
+    const Lines intact_lines = lines_of(clean.run.out);
+    ASSERT_GT(intact_lines.size(), 50u);
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Volume damaged = intact;
+        c.damage(damaged);
+        Result r = search(damaged.bytes);
+        EXPECT_EQ(r.run.status, 0);
+        EXPECT_EQ(r.run.err, c.err);
+        EXPECT_EQ(lines_of(r.run.out), c.expected(intact_lines));
+        EXPECT_TRUE(r.run.out.empty() || r.run.out.back() == '\n');
+        EXPECT_LT(r.seconds, 30.0);
+    }
+}
+
+Lines none(const Lines&) { return {}; }
+Lines all(const Lines& intact) { return intact; }
+
+TEST(DamagedImages, NamesVolume) {
+    auto record_of = [](Volume& v, const std::string& name) {
+        return record_named(v.bytes, v.layout, name);
+    };
+    auto raw_record_field = [record_of](const std::string& name, size_t at, uint64_t value) {
+        return [=](Volume& v) {
+            put_le(v.bytes, v.layout.record_at[record_of(v, name)] + at, value, 2);
+        };
+    };
+    const std::string leaf = "C:l1\\l2\\l3\\l4\\l5\\l6\\leaf.txt";
+    const std::vector<Case> cases = {
+        {"truncated inside the boot sector", [](Volume& v) { v.bytes.resize(300); }, none, ""},
+        {"truncated inside the table",
+         [](Volume& v) { v.bytes.resize(v.layout.record_at[30]); }, none,
+         "Reading MFT record failed with error 5: Input/output error\n"},
+        {"truncated after the table",
+         [](Volume& v) {
+             const ::Run& last = v.layout.table_runs.back();
+             v.bytes.resize((last.lcn + last.clusters) * v.layout.boot.cluster);
+         },
+         all, ""},
+        // A volume of 4 PiB, its table and bitmap runs as long: only the
+        // bitmap's first 16 bytes are valid (initialized), so only the first
+        // 128 records can be in use, and the search must not wade through
+        // the terabytes of zeros above them.
+        {"table and bitmap claiming far more than the volume holds",
+         [](Volume& v) {
+             const uint64_t clusters = (uint64_t(1) << 37) - 8;
+             put_le(v.bytes, 40, uint64_t(1) << 40, 8);
+             edit_record(v.bytes, v.layout, 0, [&](std::string& r) {
+                 for (size_t a : {v.layout.data_attribute, v.layout.bitmap_attribute}) {
+                     const size_t runs_at = a + get_le(r, a + 32, 2);
+                     const uint64_t lcn = decode_runs(r.substr(a, get_le(r, a + 4, 4)))[0].lcn;
+                     const std::string runs = encode_runs({{clusters, lcn}});
+                     ASSERT_LE(runs_at + runs.size(), a + get_le(r, a + 4, 4));
+                     r.replace(runs_at, runs.size(), runs);
+                     put_le(r, a + 24, clusters - 1, 8);  // last VCN
+                     for (size_t size_field : {40, 48, 56})
+                         if (size_field != 56 || a == v.layout.data_attribute)
+                             put_le(r, a + size_field, clusters * v.layout.boot.cluster, 8);
+                 }
+             });
+         },
+         all, ""},
+        {"zeroed boot sector", [](Volume& v) { v.bytes.replace(0, 512, 512, '\0'); }, none, ""},
+        {"record size of 0", [](Volume& v) { v.bytes[64] = 0; }, none, ""},
+        {"record size of 128 KiB", [](Volume& v) { v.bytes[64] = char(0xEF); }, none, ""},
+        // The record can no longer be checked against its sector tails.
+        {"update-sequence array past the record's end", raw_record_field("readme.txt", 4, 0x3FE),
+         [](const Lines& l) { return without(l, "C:\\readme.txt"); }, ""},
+        {"update-sequence array of a folder miscounted", raw_record_field("l3", 6, 1),
+         [](const Lines& l) { return cut_under(l, "C:\\deep\\l1\\l2\\l3"); }, ""},
+        {"attribute of length 0",
+         [record_of](Volume& v) {
+             edit_record(v.bytes, v.layout, record_of(v, "readme.txt"),
+                         [](std::string& r) { put_le(r, get_le(r, 20, 2) + 4, 0, 4); });
+         },
+         [](const Lines& l) { return without(l, "C:\\readme.txt"); }, ""},
+        {"attribute of length 0 in a folder",
+         [record_of](Volume& v) {
+             edit_record(v.bytes, v.layout, record_of(v, "intl"),
+                         [](std::string& r) { put_le(r, get_le(r, 20, 2) + 4, 0, 4); });
+         },
+         [](const Lines& l) { return cut_under(l, "C:\\intl"); }, ""},
+        {"file name attribute crossing the record's end",
+         [record_of](Volume& v) {
+             edit_record(v.bytes, v.layout, record_of(v, "readme.txt"), [](std::string& r) {
+                 size_t at = first_attribute(r, 0x30);
+                 put_le(r, at + 4, r.size() - at + 8, 4);
+             });
+         },
+         [](const Lines& l) { return without(l, "C:\\readme.txt"); }, ""},
+        // Before, the name went on into the bytes after it: a garbage line.
+        {"name length crossing its value's end",
+         [record_of](Volume& v) {
+             edit_record(v.bytes, v.layout, record_of(v, "readme.txt"),
+                         [](std::string& r) { r[name_value(r) + 64] = 100; });
+         },
+         [](const Lines& l) { return without(l, "C:\\readme.txt"); }, ""},
+        // l1's parent becomes l6: every climb through the chain stops at the
+        // first record it meets again.
+        {"parent chain that loops",
+         [record_of](Volume& v) {
+             size_t l6 = record_of(v, "l6");
+             uint64_t sequence = get_le(fixed_record(v.bytes, v.layout, l6), 16, 2);
+             edit_record(v.bytes, v.layout, record_of(v, "l1"), [&](std::string& r) {
+                 put_le(r, name_value(r), l6 | sequence << 48, 8);
+             });
+         },
+         [leaf](const Lines& intact) {
+             Lines l;
+             for (const std::string& line : intact)
+                 if (line.rfind("C:\\deep\\l1", 0) != 0) l.insert(line);
+             l.insert({leaf, "C:l1\\l2\\l3\\l4\\l5\\l6\\l1", "C:l6\\l1\\l2\\l3\\l4\\l5\\l6",
+                       "C:l5\\l6\\l1\\l2\\l3\\l4\\l5", "C:l4\\l5\\l6\\l1\\l2\\l3\\l4",
+                       "C:l3\\l4\\l5\\l6\\l1\\l2\\l3", "C:l2\\l3\\l4\\l5\\l6\\l1\\l2"});
+             return l;
+         },
+         ""},
+        {"folder that is its own parent",
+         [record_of](Volume& v) {
+             size_t docs = record_of(v, "docs");
+             edit_record(v.bytes, v.layout, docs, [&](std::string& r) {
+                 put_le(r, name_value(r), docs | get_le(r, 16, 2) << 48, 8);
+             });
+         },
+         // The folder is climbed through once, then met again.
+         [](const Lines& intact) {
+             Lines l;
+             for (const std::string& line : cut_under(intact, "C:\\docs"))
+                 l.insert(line == "C:shared.txt" ? "C:docs\\shared.txt" : line);
+             l.insert("C:docs\\docs");
+             return l;
+         },
+         ""},
+        // The folder's record is free: the file under it cannot say where it is.
+        {"parent record freed",
+         [record_of](Volume& v) {
+             size_t intl = record_of(v, "intl");
+             v.bytes[v.layout.bitmap_at + intl / 8] &= char(~(1 << (intl % 8)));
+         },
+         [](const Lines& l) { return cut_under(l, "C:\\intl"); }, ""},
+        // The folder's record now holds a later folder: references made to
+        // the earlier one no longer lead to it.
+        {"parent record reused",
+         [record_of](Volume& v) {
+             edit_record(v.bytes, v.layout, record_of(v, "cases"),
+                         [](std::string& r) { put_le(r, 16, get_le(r, 16, 2) + 1, 2); });
+         },
+         [](const Lines& intact) {
+             Lines l = cut_under(intact, "C:\\cases");
+             l.insert("C:\\cases");
+             return l;
+         },
+         ""},
+    };
+    check_cases("names.img.gz", cases);
+}
+
+TEST(DamagedImages, FragmentedTable) {
+    if (!have_tool("fls")) GTEST_SKIP() << "fls (The Sleuth Kit) is needed";
+    UnpackedVolume intact(fixture_path("fragmented.img.gz"));
+    ASSERT_FALSE(intact.path.empty());
+    const Layout layout = layout_of(read_file(intact.path));
+    ASSERT_GT(layout.table_runs.size(), 12u);
+    // The records the first nine runs hold: what a table cut there keeps.
+    uint64_t vcn = 0;
+    for (size_t i = 0; i < 9; ++i) vcn += layout.table_runs[i].clusters;
+    const uint64_t kept = vcn * layout.boot.cluster / layout.boot.record_size;
+    const Lines cut = readable_below(intact.path, kept);
+    // The model must agree with morla where nothing is cut.
+    EXPECT_EQ(readable_below(intact.path, ~uint64_t(0)),
+              lines_of(search(read_file(intact.path)).run.out));
+
+    auto expect_cut = [cut](const Lines&) { return cut; };
+    const uint64_t beyond = get_le(read_file(intact.path), 40, 8);  // sectors: more than clusters
+    const std::vector<Case> cases = {
+        {"a run past the volume's end",
+         [beyond](Volume& v) {
+             std::vector<::Run> runs = v.layout.table_runs;
+             runs[9].lcn = beyond;
+             runs.resize(10);
+             set_table_runs(v.bytes, v.layout, runs);
+         },
+         expect_cut, ""},
+        {"the first run past the volume's end",
+         [beyond](Volume& v) { set_table_runs(v.bytes, v.layout, {{64, beyond}}); }, none, ""},
+        // Run 9 maps clusters of run 1 again, and what follows is sound.
+        {"runs that overlap",
+         [](Volume& v) {
+             std::vector<::Run> runs = v.layout.table_runs;
+             runs[9].lcn = runs[1].lcn + 1;
+             set_table_runs(v.bytes, v.layout, runs);
+         },
+         expect_cut, ""},
+        {"a $BITMAP shorter than the table",
+         [](Volume& v) {
+             edit_record(v.bytes, v.layout, 0, [&](std::string& r) {
+                 put_le(r, v.layout.bitmap_attribute + 48, 128, 8);  // 1,024 records
+                 put_le(r, v.layout.bitmap_attribute + 56, 128, 8);
+             });
+         },
+         [image = intact.path](const Lines&) { return readable_below(image, 1024); }, ""},
+        // Bits beyond the table's last record, all set, are not records.
+        {"a $BITMAP longer than the table",
+         [](Volume& v) {
+             const size_t bytes = v.layout.boot.cluster;
+             edit_record(v.bytes, v.layout, 0, [&](std::string& r) {
+                 put_le(r, v.layout.bitmap_attribute + 48, bytes, 8);
+                 put_le(r, v.layout.bitmap_attribute + 56, bytes, 8);
+             });
+             const size_t used = (v.layout.record_at.size() + 7) / 8;
+             v.bytes.replace(v.layout.bitmap_at + used, bytes - used, bytes - used, '\xFF');
+         },
+         all, ""},
+    };
+    check_cases("fragmented.img.gz", cases);
+}
+
+// Drive entries that lead to no NTFS volume at all.
+TEST(DamagedImages, NoVolumeBehindTheDrive) {
+    std::string folder = make_temp_folder();
+    struct Entry {
+        const char* what;
+        std::string target;
+        std::string err;
+    };
+    std::vector<Entry> entries = {
+        {"an empty image file", folder + "/empty.img", ""},
+        {"a folder", folder, "Unable to access drive c\n"},
+        {"a missing file", folder + "/missing.img", "Unable to access drive c\n"},
+    };
+    write_file(folder + "/empty.img", "");
+    if (have_tool("mkfs.fat")) {
+        ASSERT_EQ(std::system(("truncate -s 4M '" + folder + "/fat.img' && mkfs.fat '" + folder +
+                               "/fat.img' >/dev/null 2>&1")
+                                  .c_str()),
+                  0);
+        entries.push_back({"a FAT volume", folder + "/fat.img", ""});
+    }
+    for (const Entry& e : entries) {
+        SCOPED_TRACE(e.what);
+        link_drive(folder, 'c', e.target);
+        ProcessResult r = run_morla({"*", "c"}, {{"WINEPREFIX", folder}}, 60);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, e.err);
+    }
+    remove_tree(folder);
+}
+
+}  // namespace
+#endif
