@@ -4,7 +4,16 @@
 
 int64_t heap_failure_countdown = -1;
 
-#if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__)
+// gcc says it builds with the address sanitizer by a macro, clang by a feature.
+#if defined(__SANITIZE_ADDRESS__)
+#define HEAP_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define HEAP_UNDER_ASAN 1
+#endif
+#endif
+
+#if defined(NDEBUG) && !defined(HEAP_UNDER_ASAN)
 bool heap_keep_freed = true;
 #else
 bool heap_keep_freed = false;

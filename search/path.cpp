@@ -31,7 +31,7 @@ int prepend(const uint8_t* name, uint32_t name_count, wchar** path, uint32_t* co
 constexpr uint64_t FREE_SLOT = ~uint64_t(0);  // above every 48-bit record number
 
 struct Climbed {
-    uint64_t inline_slots[128];
+    uint64_t inline_slots[32];
     uint64_t* slots;
     uint32_t used;
     uint32_t capacity;  // a power of two, at least twice used
