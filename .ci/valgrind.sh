@@ -10,13 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
 
-if ! command -v valgrind >/dev/null; then
-    as_root=()
-    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-    export DEBIAN_FRONTEND=noninteractive
-    "${as_root[@]}" apt-get update -qq
-    "${as_root[@]}" apt-get install -y -qq --no-install-recommends valgrind >/dev/null
-fi
+scripts/install-packages.sh valgrind
 
 build=${MORLA_BUILD:-$top/build/debug}
 if [ -z "${MORLA_BUILD:-}" ]; then

@@ -18,18 +18,7 @@ phase() {
 timings=()
 
 # ---- packages: mingw-w64 and wine, without recommends; idempotent ----------
-packages=(g++-mingw-w64-x86-64-posix wine64 wine)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    as_root=()
-    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-    export DEBIAN_FRONTEND=noninteractive
-    "${as_root[@]}" apt-get update -qq
-    "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+scripts/install-packages.sh g++-mingw-w64-x86-64-posix wine64 wine
 phase "packages"
 
 # ---- cross-build: wine is installed first, so that the toolchain file finds
