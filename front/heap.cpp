@@ -30,7 +30,8 @@ constexpr size_t HEADER_BYTES = 16;
 // are kept on a list per size class and handed out again, which costs a few
 // instructions where the C library's allocator takes a hundred or more (and
 // its general path for anything above 1 KiB, such as record buffers). What
-// is kept is bounded by KEPT_BYTES. Requests up to KEPT_MAX are always given
+// is kept is bounded by KEPT_BYTES. The lists are not locked: Morla allocates
+// from its main thread only. Requests up to KEPT_MAX are always given
 // their class's capacity, so that a block can be kept whenever it is freed.
 constexpr size_t SMALL_MAX = 1024, SMALL_STEP = 16;        // classes 1..64
 constexpr size_t KEPT_MAX = 64 * 1024, LARGE_STEP = 1024;  // classes 65..127
