@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <unistd.h>
 
 int stream_add_extent(NtfsStream* s, uint64_t lcn, uint64_t clusters) {
@@ -44,7 +43,7 @@ int stream_keep_disjoint_runs(NtfsStream* s) {
     uint32_t keep = 0;
     while (keep < s->count && s->extents[keep].lcn != NTFS_SPARSE) ++keep;
     if (keep > 1) {
-        RunSpan* spans = new (std::nothrow) RunSpan[keep];
+        RunSpan* spans = static_cast<RunSpan*>(std::malloc(keep * sizeof(RunSpan)));
         if (!spans) {
             errno = ENOMEM;
             return 0;
@@ -60,7 +59,7 @@ int stream_keep_disjoint_runs(NtfsStream* s) {
             }
             keep = low;
         }
-        delete[] spans;
+        std::free(spans);
     }
     s->count = keep;
     if (keep) s->next_vcn = s->extents[keep - 1].vcn + s->extents[keep - 1].clusters;
