@@ -1,9 +1,9 @@
 #include "elevation/admin_check.h"
 
 #include "elevation/requester.h"
-#include "front/entry_points.h"
-#include "front/format.h"
-#include "front/reports.h"
+#include "base/entry_points.h"
+#include "base/format.h"
+#include "base/reports.h"
 
 namespace {
 const wchar kRefusal[] = u"Sorry, this utility can only be run by Administrators.\n";

@@ -1,7 +1,7 @@
 #include "elevation/relay.h"
 
-#include "front/heap.h"
-#include "front/reports.h"
+#include "base/heap.h"
+#include "base/reports.h"
 
 namespace {
 

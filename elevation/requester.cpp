@@ -2,9 +2,9 @@
 
 #include <bit>
 
-#include "front/format.h"
-#include "front/reports.h"
-#include "front/text.h"
+#include "base/format.h"
+#include "base/reports.h"
+#include "base/text.h"
 
 // The frame's count and text travel little-endian, as the units are held.
 static_assert(std::endian::native == std::endian::little);

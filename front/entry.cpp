@@ -2,9 +2,9 @@
 
 #include "elevation/admin_check.h"
 #include "elevation/relay.h"
-#include "front/entry_points.h"
-#include "front/format.h"
-#include "front/text.h"
+#include "base/entry_points.h"
+#include "base/format.h"
+#include "base/text.h"
 #include "search/scan.h"
 #include "volumes/volumes.h"
 

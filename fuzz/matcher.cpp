@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "front/heap.h"
+#include "base/heap.h"
 #include "fuzz/fuzz_check.h"
 #include "search/matcher.h"
 #include "tests/fake_platform/fake_platform.h"

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "elevation/relay.h"
-#include "front/heap.h"
+#include "base/heap.h"
 #include "fuzz/fuzz_check.h"
 #include "tests/fake_platform/fake_platform.h"
 

@@ -26,7 +26,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "front/heap.h"
+#include "base/heap.h"
 #include "fuzz/fuzz_check.h"
 #include "platform/platform.h"
 #include "search/scan.h"

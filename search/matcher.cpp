@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "front/format.h"
-#include "front/heap.h"
-#include "front/text.h"
+#include "base/format.h"
+#include "base/heap.h"
+#include "base/text.h"
 
 int matcher(const wchar* name, const wchar* pattern) {
     // Greedy with backtracking to the last '*' only: a later '*' can absorb

@@ -1,6 +1,6 @@
 #include "search/output_line.h"
 
-#include "front/format.h"
+#include "base/format.h"
 
 const wchar* volume_prefix(const wchar* device_path) {
     for (int i = 0; i < 4; ++i)

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "front/heap.h"
+#include "base/heap.h"
 #include "search/long_names.h"
 #include "search/record_source.h"
 

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "front/heap.h"
-#include "front/reports.h"
+#include "base/heap.h"
+#include "base/reports.h"
 #include "search/long_names.h"
 #include "search/matcher.h"
 #include "search/output_line.h"

@@ -1,7 +1,7 @@
 // The device path built from a mount path, opened and scanned.
-#include "front/format.h"
-#include "front/heap.h"
-#include "front/text.h"
+#include "base/format.h"
+#include "base/heap.h"
+#include "base/text.h"
 #include "search/scan.h"
 #include "volumes/volumes.h"
 

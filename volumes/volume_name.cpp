@@ -1,8 +1,8 @@
 // One volume name turned into its list of mount paths.
-#include "front/entry_points.h"
-#include "front/format.h"
-#include "front/heap.h"
-#include "front/reports.h"
+#include "base/entry_points.h"
+#include "base/format.h"
+#include "base/heap.h"
+#include "base/reports.h"
 #include "volumes/volumes.h"
 
 void search_volume(const wchar* volume_name, const wchar* pattern) {

@@ -1,7 +1,7 @@
 #include "volumes/volumes.h"
 
-#include "front/format.h"
-#include "front/heap.h"
+#include "base/format.h"
+#include "base/heap.h"
 
 namespace {
 // The volume name buffer: 65,536 bytes, handed to the platform as 0x8000 units.

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include "platform/posix/handles.h"
-#include "platform/posix/record_source.h"
 
 int platform_close_handle(Handle handle) {
     if (!handle || handle == INVALID_HANDLE) {
@@ -15,7 +14,8 @@ int platform_close_handle(Handle handle) {
     PosixHandle* h = static_cast<PosixHandle*>(handle);
     if (h->kind == POSIX_VOLUME) {
         PosixVolume* volume = reinterpret_cast<PosixVolume*>(h);
-        record_source_release(volume->source);
+        ntfs_close(volume->ntfs);
+        fd_source_release(&volume->bytes);
         if (h->fd >= 0) close(h->fd);
         delete volume;
         return 1;

@@ -2,7 +2,9 @@
 // says which kind of object it is, so that platform_close_handle can release it.
 #pragma once
 
+#include "ntfs/volume.h"
 #include "platform/platform.h"
+#include "platform/posix/fd_byte_source.h"
 
 enum PosixHandleKind : int {
     POSIX_VOLUME = 1,
@@ -18,13 +20,12 @@ struct PosixHandle {
     int fd;  // -1 when the object has no descriptor
 };
 
-struct RecordSource;
-
-// An open volume: the device or image, and the record source built from its
-// bytes at the first volume request.
+// An open volume: the device or image, the byte source over it, and the
+// NTFS reader built from its bytes at the first volume request.
 struct PosixVolume {
     PosixHandle base;
-    RecordSource* source;
+    FdByteSource bytes;
+    NtfsVolume* ntfs;
 };
 
 // Records errno as the last-error code.

@@ -8,7 +8,6 @@
 
 #include "platform/posix/dosdevices.h"
 #include "platform/posix/handles.h"
-#include "platform/posix/record_source.h"
 
 Handle platform_open_volume(const wchar* device_path) {
     std::string file = posix_device_file(device_path);
@@ -29,7 +28,7 @@ Handle platform_open_volume(const wchar* device_path) {
         close(fd);
         return INVALID_HANDLE;
     }
-    PosixVolume* volume = new (std::nothrow) PosixVolume{{POSIX_VOLUME, fd}, nullptr};
+    PosixVolume* volume = new (std::nothrow) PosixVolume{{POSIX_VOLUME, fd}, FdByteSource{}, nullptr};
     if (!volume) {
         close(fd);
         errno = ENOMEM;

@@ -5,7 +5,7 @@
 
 #include "elevation/admin_check.h"
 #include "front/entry.h"
-#include "front/entry_points.h"
+#include "base/entry_points.h"
 #include "tests/fake_platform/fake_platform.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "front/entry.h"
-#include "front/entry_points.h"
+#include "base/entry_points.h"
 #include "tests/fake_platform/fake_platform.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "front/format.h"
+#include "base/format.h"
 #include "tests/fake_platform/fake_platform.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "front/heap.h"
+#include "base/heap.h"
 
 namespace {
 

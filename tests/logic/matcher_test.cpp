@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "front/heap.h"
+#include "base/heap.h"
 #include "search/matcher.h"
 #include "tests/fake_platform/fake_platform.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "front/heap.h"
+#include "base/heap.h"
 #include "search/path.h"
 #include "search/record_source.h"
 #include "tests/logic/search_helpers.h"

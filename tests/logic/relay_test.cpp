@@ -6,7 +6,7 @@
 
 #include "elevation/relay.h"
 #include "elevation/requester.h"
-#include "front/heap.h"
+#include "base/heap.h"
 #include "tests/fake_platform/fake_platform.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "front/reports.h"
+#include "base/reports.h"
 #include "tests/fake_platform/fake_platform.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "front/heap.h"
+#include "base/heap.h"
 #include "tests/logic/search_helpers.h"
 
 namespace {

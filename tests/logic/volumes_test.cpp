@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "front/entry.h"
-#include "front/entry_points.h"
-#include "front/heap.h"
+#include "base/entry_points.h"
+#include "base/heap.h"
 #include "tests/fake_platform/fake_platform.h"
 #include "volumes/volumes.h"
 

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "front/format.h"
-#include "front/reports.h"
+#include "base/format.h"
+#include "base/reports.h"
 #include "tests/system/test_volumes.h"
 
 namespace {

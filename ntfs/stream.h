@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "ntfs/byte_source.h"
+
 struct NtfsExtent {
     uint64_t vcn;       // first cluster of the run within the stream
     uint64_t lcn;       // first cluster on the volume; NTFS_SPARSE for a hole
@@ -38,7 +40,7 @@ int stream_keep_disjoint_runs(NtfsStream* stream);
 // Reads length bytes from offset within [0, size): zeros above the valid
 // size and in holes, the volume's bytes elsewhere. Returns 0 with errno set
 // when the range is out of bounds or the volume cannot be read.
-int stream_read(int fd, const NtfsStream* stream, uint32_t cluster_bytes, uint64_t offset,
+int stream_read(const ByteSource* source, const NtfsStream* stream, uint32_t cluster_bytes, uint64_t offset,
                 uint32_t length, uint8_t* dest);
 
 // Where the stream's byte at offset lies on the volume, when an allocated run
@@ -47,8 +49,5 @@ int stream_read(int fd, const NtfsStream* stream, uint32_t cluster_bytes, uint64
 // bytes above the valid size (both read as zeros) and a resident stream.
 int stream_run_at(const NtfsStream* stream, uint32_t cluster_bytes, uint64_t offset,
                   uint64_t* volume_offset, uint64_t* run_left);
-
-// Reads exactly length bytes at offset of the volume; a short read is EIO.
-int volume_read(int fd, uint64_t offset, void* dest, uint64_t length);
 
 void stream_free(NtfsStream* stream);

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "platform/posix/ntfs_stream.h"
+#include "ntfs/stream.h"
 
 enum : uint32_t {
     NTFS_ATTRIBUTE_LIST = 0x20,

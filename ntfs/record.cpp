@@ -1,8 +1,8 @@
-#include "platform/posix/ntfs_record.h"
+#include "ntfs/record.h"
 
 #include <cstring>
 
-#include "platform/posix/ntfs_bytes.h"
+#include "ntfs/bytes.h"
 
 namespace {
 constexpr uint32_t FIXUP_STRIDE = 512;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/ntfs_table_view.h"
+#include "platform/posix/fd_byte_source.h"
 #include "tests/system/fls_oracle.h"
 #include "tests/system/ntfs_image_edit.h"
 

@@ -1,4 +1,4 @@
-#include "front/entry_points.h"
+#include "base/entry_points.h"
 
 VolumePathNamesFn volume_path_query = nullptr;
 IsUserAnAdminFn admin_query = nullptr;

@@ -1,5 +1,5 @@
 // What the record source keeps of the streams it reads. The table is read
-// in place through a map of the volume where it can be (ntfs_table_view.h);
+// in place through a map of the volume where it can be (table_view.h);
 // the rest goes through two tiers of copies, of bounded size whatever the
 // volume's size.
 //
@@ -14,8 +14,8 @@
 
 #include <cstdint>
 
-#include "platform/posix/ntfs_stream.h"
-#include "platform/posix/ntfs_table_view.h"
+#include "ntfs/stream.h"
+#include "ntfs/table_view.h"
 
 enum : uint32_t {
     CACHE_BLOCK_BYTES = 1u << 20,
@@ -54,12 +54,12 @@ struct BlockCache {
 // read when absent; *length is how many of its bytes lie in the stream. A
 // resident stream is its own single block. The pointer stays valid until
 // the next call. Null with errno set when the block cannot be read.
-const uint8_t* cache_block(BlockCache* cache, int fd, uint32_t cluster_bytes,
+const uint8_t* cache_block(BlockCache* cache, const ByteSource* source, uint32_t cluster_bytes,
                            const NtfsStream* stream, uint64_t index, uint32_t* length);
 
 // The record_size bytes at offset in the table (a multiple of record_size),
 // from a block or a chunk. Same lifetime and failure as cache_block.
-const uint8_t* cache_record(BlockCache* cache, int fd, uint32_t cluster_bytes,
+const uint8_t* cache_record(BlockCache* cache, const ByteSource* source, uint32_t cluster_bytes,
                             const NtfsStream* table, uint64_t offset, uint32_t record_size);
 
 void cache_release(BlockCache* cache);

@@ -13,8 +13,8 @@
 #include <vector>
 #include <windows.h>
 
-#include "front/format.h"
-#include "front/reports.h"
+#include "base/format.h"
+#include "base/reports.h"
 #include "platform/windows/text_out.h"
 
 namespace {

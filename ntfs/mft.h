@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "platform/posix/ntfs_geometry.h"
-#include "platform/posix/ntfs_stream.h"
+#include "ntfs/geometry.h"
+#include "ntfs/stream.h"
 
 struct MftLayout {
     NtfsStream data;     // the table itself; size cut to what its runs map
@@ -16,6 +16,6 @@ struct MftLayout {
 
 // Returns 0 with errno set when record 0 is unreadable or unsound, or holds
 // no usable $DATA or $BITMAP. The layout is then released.
-int mft_load(int fd, const NtfsGeometry* geometry, MftLayout* layout);
+int mft_load(const ByteSource* source, const NtfsGeometry* geometry, MftLayout* layout);
 
 void mft_release(MftLayout* layout);

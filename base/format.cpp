@@ -1,9 +1,9 @@
-#include "front/format.h"
+#include "base/format.h"
 
 #include <cstdint>
 #include <cstring>
 
-#include "front/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "platform/posix/ntfs_mft.h"
+#include "ntfs/mft.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/posix/ntfs_bytes.h"
-#include "platform/posix/ntfs_record.h"
+#include "ntfs/bytes.h"
+#include "ntfs/record.h"
 
 namespace {
 // The $MFT's attribute list is a few entries per extension record; anything
@@ -14,7 +14,7 @@ constexpr uint32_t MAX_ATTRIBUTE_LIST_BYTES = 1u << 20;
 constexpr uint32_t LIST_ENTRY_MIN = 26;
 
 struct Loader {
-    int fd;
+    const ByteSource* source;
     const NtfsGeometry* g;
     MftLayout* layout;
     bool data_broken;    // a piece was refused: later pieces cannot follow it
@@ -65,7 +65,7 @@ int read_table_record(Loader* l, uint64_t n, uint8_t* record) {
     // The sizes of the first piece may not be known yet: read by the runs.
     NtfsStream by_runs = *data;
     by_runs.size = by_runs.valid_size = mapped;
-    return stream_read(l->fd, &by_runs, l->g->bytes_per_cluster, n * size, size, record) &&
+    return stream_read(l->source, &by_runs, l->g->bytes_per_cluster, n * size, size, record) &&
            ntfs_fix_record(record, size);
 }
 
@@ -93,7 +93,7 @@ uint8_t* read_attribute_list(Loader* l, const uint8_t* attribute, uint32_t lengt
     if (list.size > MAX_ATTRIBUTE_LIST_BYTES) list.size = MAX_ATTRIBUTE_LIST_BYTES;
     n = uint32_t(list.size);
     uint8_t* bytes = static_cast<uint8_t*>(std::malloc(n ? n : 1));
-    if (bytes && !stream_read(l->fd, &list, l->g->bytes_per_cluster, 0, n, bytes)) {
+    if (bytes && !stream_read(l->source, &list, l->g->bytes_per_cluster, 0, n, bytes)) {
         std::free(bytes);
         bytes = nullptr;
     }
@@ -142,7 +142,7 @@ void settle(NtfsStream* s, uint32_t cluster_bytes) {
 }
 }  // namespace
 
-int mft_load(int fd, const NtfsGeometry* g, MftLayout* layout) {
+int mft_load(const ByteSource* source, const NtfsGeometry* g, MftLayout* layout) {
     *layout = MftLayout{};
     uint32_t size = g->record_size;
     uint8_t* record0 = static_cast<uint8_t*>(std::malloc(2 * size_t(size)));
@@ -153,9 +153,9 @@ int mft_load(int fd, const NtfsGeometry* g, MftLayout* layout) {
     uint8_t* extension = record0 + size;
     int ok = 0;
     errno = EINVAL;
-    if (volume_read(fd, g->mft_lcn * g->bytes_per_cluster, record0, size) &&
+    if (source_read(source, g->mft_lcn * g->bytes_per_cluster, record0, size) &&
         ntfs_fix_record(record0, size)) {
-        Loader l{fd, g, layout, false, false};
+        Loader l{source, g, layout, false, false};
         take_record(&l, record0);
         AttributeWalk walk;
         attribute_walk_start(&walk, record0, size);

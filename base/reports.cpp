@@ -1,7 +1,7 @@
-#include "front/reports.h"
+#include "base/reports.h"
 
-#include "front/format.h"
-#include "front/text.h"
+#include "base/format.h"
+#include "base/text.h"
 
 namespace {
 

@@ -1,10 +1,9 @@
-#include "platform/posix/ntfs_stream.h"
+#include "ntfs/stream.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
 int stream_add_extent(NtfsStream* s, uint64_t lcn, uint64_t clusters) {
     if (clusters == 0 || clusters > ~uint64_t(0) - s->next_vcn) return 0;
@@ -67,25 +66,6 @@ int stream_keep_disjoint_runs(NtfsStream* s) {
     return 1;
 }
 
-int volume_read(int fd, uint64_t offset, void* dest, uint64_t length) {
-    uint8_t* to = static_cast<uint8_t*>(dest);
-    while (length) {
-        ssize_t got = pread(fd, to, size_t(length), off_t(offset));
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return 0;
-        }
-        if (got == 0) {  // the device or image ends before the volume does
-            errno = EIO;
-            return 0;
-        }
-        to += got;
-        offset += uint64_t(got);
-        length -= uint64_t(got);
-    }
-    return 1;
-}
-
 namespace {
 // The run holding vcn; null when no run does.
 const NtfsExtent* find_extent(const NtfsStream* s, uint64_t vcn) {
@@ -101,7 +81,7 @@ const NtfsExtent* find_extent(const NtfsStream* s, uint64_t vcn) {
 }
 }  // namespace
 
-int stream_read(int fd, const NtfsStream* s, uint32_t cluster_bytes, uint64_t offset,
+int stream_read(const ByteSource* source, const NtfsStream* s, uint32_t cluster_bytes, uint64_t offset,
                 uint32_t length, uint8_t* dest) {
     if (offset > s->size || length > s->size - offset) {
         errno = EINVAL;
@@ -129,7 +109,7 @@ int stream_read(int fd, const NtfsStream* s, uint32_t cluster_bytes, uint64_t of
         uint64_t take = (run_end < end ? run_end : end) - at;
         uint8_t* to = dest + (at - offset);
         if (e->lcn == NTFS_SPARSE) std::memset(to, 0, size_t(take));
-        else if (!volume_read(fd, e->lcn * cluster_bytes + (at - e->vcn * cluster_bytes), to, take))
+        else if (!source_read(source, e->lcn * cluster_bytes + (at - e->vcn * cluster_bytes), to, take))
             return 0;
         at += take;
     }

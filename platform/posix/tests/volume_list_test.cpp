@@ -10,7 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "front/entry_points.h"
+#include "base/entry_points.h"
 #include "platform/platform.h"
 #include "platform/posix/entry_points_table.h"
 #include "tests/system/run_process.h"

@@ -1,8 +1,8 @@
-#include "platform/posix/ntfs_geometry.h"
+#include "ntfs/geometry.h"
 
 #include <cstring>
 
-#include "platform/posix/ntfs_bytes.h"
+#include "ntfs/bytes.h"
 
 namespace {
 // Clusters above 2 MiB and records outside 512 bytes to 64 KiB are not made

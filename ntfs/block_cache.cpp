@@ -1,4 +1,4 @@
-#include "platform/posix/ntfs_block_cache.h"
+#include "ntfs/block_cache.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -17,7 +17,7 @@ CacheBlock* find_block(BlockCache* cache, const NtfsStream* stream, uint64_t ind
     return nullptr;
 }
 
-CacheBlock* fill_block(BlockCache* cache, int fd, uint32_t cluster_bytes,
+CacheBlock* fill_block(BlockCache* cache, const ByteSource* source, uint32_t cluster_bytes,
                        const NtfsStream* stream, uint64_t index) {
     CacheBlock* block = &cache->blocks[0];
     for (CacheBlock& b : cache->blocks)
@@ -33,7 +33,7 @@ CacheBlock* fill_block(BlockCache* cache, int fd, uint32_t cluster_bytes,
     uint64_t start = index * CACHE_BLOCK_BYTES;
     uint64_t left = stream->size - start;
     uint32_t n = left < CACHE_BLOCK_BYTES ? uint32_t(left) : CACHE_BLOCK_BYTES;
-    if (!stream_read(fd, stream, cluster_bytes, start, n, block->bytes)) return nullptr;
+    if (!stream_read(source, stream, cluster_bytes, start, n, block->bytes)) return nullptr;
     block->stream = stream;
     block->index = index;
     block->length = n;
@@ -48,7 +48,7 @@ const uint8_t* use_block(BlockCache* cache, CacheBlock* block, uint32_t* length)
 }
 
 // The chunk of the table holding offset, read into its set when absent.
-const uint8_t* chunk_bytes(BlockCache* cache, int fd, uint32_t cluster_bytes,
+const uint8_t* chunk_bytes(BlockCache* cache, const ByteSource* source, uint32_t cluster_bytes,
                            const NtfsStream* table, uint64_t offset, uint32_t record_size) {
     if (!cache->chunks) {
         uint32_t bytes = record_size > CACHE_CHUNK_BYTES ? record_size : CACHE_CHUNK_BYTES;
@@ -88,7 +88,7 @@ const uint8_t* chunk_bytes(BlockCache* cache, int fd, uint32_t cluster_bytes,
     uint64_t start = index * cache->chunk_bytes;
     uint64_t left = table->size - start;
     uint32_t n = left < cache->chunk_bytes ? uint32_t(left) : cache->chunk_bytes;
-    if (!stream_read(fd, table, cluster_bytes, start, n, chunk->bytes)) return nullptr;
+    if (!stream_read(source, table, cluster_bytes, start, n, chunk->bytes)) return nullptr;
     chunk->used = true;
     chunk->index = index;
     cache->replace_next[set] = uint8_t(1 - way);
@@ -96,7 +96,7 @@ const uint8_t* chunk_bytes(BlockCache* cache, int fd, uint32_t cluster_bytes,
 }
 }  // namespace
 
-const uint8_t* cache_block(BlockCache* cache, int fd, uint32_t cluster_bytes,
+const uint8_t* cache_block(BlockCache* cache, const ByteSource* source, uint32_t cluster_bytes,
                            const NtfsStream* stream, uint64_t index, uint32_t* length) {
     uint64_t blocks = (stream->size + CACHE_BLOCK_BYTES - 1) / CACHE_BLOCK_BYTES;
     if (index >= blocks) {
@@ -108,11 +108,11 @@ const uint8_t* cache_block(BlockCache* cache, int fd, uint32_t cluster_bytes,
         return stream->resident;
     }
     CacheBlock* block = find_block(cache, stream, index);
-    if (!block) block = fill_block(cache, fd, cluster_bytes, stream, index);
+    if (!block) block = fill_block(cache, source, cluster_bytes, stream, index);
     return block ? use_block(cache, block, length) : nullptr;
 }
 
-const uint8_t* cache_record(BlockCache* cache, int fd, uint32_t cluster_bytes,
+const uint8_t* cache_record(BlockCache* cache, const ByteSource* source, uint32_t cluster_bytes,
                             const NtfsStream* table, uint64_t offset, uint32_t record_size) {
     if (offset > table->size || record_size > table->size - offset) {
         errno = EINVAL;
@@ -121,18 +121,18 @@ const uint8_t* cache_record(BlockCache* cache, int fd, uint32_t cluster_bytes,
     // Records are a power of two of at most 64 KiB, so none crosses a view block.
     static_assert(VIEW_BLOCK_BYTES % 65536 == 0);
     if (const uint8_t* in_place =
-            view_bytes(&cache->view, fd, table, cluster_bytes, offset, record_size))
+            view_bytes(&cache->view, source, table, cluster_bytes, offset, record_size))
         return in_place;
     uint64_t index = offset / CACHE_BLOCK_BYTES;
     uint32_t length;
     CacheBlock* block = find_block(cache, table, index);
     if (!block && (cache->scan_block == ~uint64_t(0) || index + 1 == cache->scan_block)) {
-        block = fill_block(cache, fd, cluster_bytes, table, index);
+        block = fill_block(cache, source, cluster_bytes, table, index);
         if (!block) return nullptr;
         cache->scan_block = index;
     }
     if (block) return use_block(cache, block, &length) + offset % CACHE_BLOCK_BYTES;
-    return chunk_bytes(cache, fd, cluster_bytes, table, offset, record_size);
+    return chunk_bytes(cache, source, cluster_bytes, table, offset, record_size);
 }
 
 void cache_release(BlockCache* cache) {

@@ -1,4 +1,4 @@
-#include "front/heap.h"
+#include "base/heap.h"
 
 #include <cstdlib>
 

@@ -1,0 +1,43 @@
+// An NTFS volume read from its own bytes: the answers to the two volume
+// requests a Windows NTFS driver gives (the volume data, and one file record
+// by number, answered with the nearest in-use record at or below it), in the
+// same reply layouts.
+#pragma once
+
+#include <cstdint>
+
+#include "ntfs/block_cache.h"
+#include "ntfs/byte_source.h"
+#include "ntfs/geometry.h"
+#include "ntfs/mft.h"
+
+enum : uint32_t {
+    NTFS_VOLUME_DATA_BYTES = 96,
+    FILE_RECORD_HEADER_BYTES = 12,  // record number, record length
+};
+
+struct NtfsVolume {
+    ByteSource source;
+    NtfsGeometry geometry;
+    MftLayout mft;
+    uint64_t records;  // record slots the table holds
+    BlockCache cache;
+};
+
+// Reads the boot sector and finds the table. Null with errno set when the
+// bytes hold no usable NTFS volume (EINVAL) or cannot be read.
+NtfsVolume* ntfs_open(const ByteSource* source);
+
+// The volume data reply (NTFS_VOLUME_DATA_BUFFER), NTFS_VOLUME_DATA_BYTES.
+void ntfs_volume_data(const NtfsVolume* volume, uint8_t* out);
+
+// The file record reply (NTFS_FILE_RECORD_OUTPUT_BUFFER) for the highest
+// in-use, sound record at or below the low 48 bits of number: its bare
+// number, its length, then the record with its fix-ups applied. out must
+// hold FILE_RECORD_HEADER_BYTES + the record size. 0 with errno set when no
+// such record exists (ENODATA) or the table cannot be read.
+int ntfs_file_record(NtfsVolume* volume, uint64_t number, uint8_t* out, uint32_t* bytes_returned);
+
+// Releases what the volume holds (views, caches); null is allowed. The byte
+// source is left to its owner.
+void ntfs_close(NtfsVolume* volume);

@@ -1,0 +1,64 @@
+// DeviceIoControl for the two NTFS volume requests, answered from the
+// volume's own bytes by the NTFS reader, which is built at the first
+// request on a handle.
+#include <cerrno>
+
+#include "ntfs/volume.h"
+#include "platform/posix/handles.h"
+
+namespace {
+// The reader of an open volume handle, built at its first request.
+NtfsVolume* volume_reader(Handle handle) {
+    PosixHandle* h = static_cast<PosixHandle*>(handle);
+    if (!h || handle == INVALID_HANDLE || h->kind != POSIX_VOLUME) {
+        errno = EBADF;
+        return nullptr;
+    }
+    PosixVolume* volume = reinterpret_cast<PosixVolume*>(h);
+    if (!volume->ntfs) {
+        ByteSource source;
+        fd_source_start(&volume->bytes, h->fd, &source);
+        volume->ntfs = ntfs_open(&source);
+    }
+    return volume->ntfs;
+}
+
+int file_record(NtfsVolume* volume, const void* input, uint32_t input_size, uint8_t* out,
+                uint32_t output_size, uint32_t* bytes_returned) {
+    if (!input || input_size < 8) {
+        errno = EINVAL;
+        return 0;
+    }
+    if (!out || output_size < FILE_RECORD_HEADER_BYTES + volume->geometry.record_size) {
+        errno = ENOBUFS;
+        return 0;
+    }
+    uint64_t number = 0;
+    const uint8_t* bytes = static_cast<const uint8_t*>(input);
+    for (int i = 0; i < 8; ++i) number |= uint64_t(bytes[i]) << (8 * i);
+    return ntfs_file_record(volume, number, out, bytes_returned);
+}
+}  // namespace
+
+int platform_device_io_control(Handle volume, uint32_t control_code, const void* input,
+                               uint32_t input_size, void* output, uint32_t output_size,
+                               uint32_t* bytes_returned) {
+    if (bytes_returned) *bytes_returned = 0;
+    int ok = 0;
+    if (control_code != FSCTL_NTFS_VOLUME_DATA && control_code != FSCTL_NTFS_FILE_RECORD) {
+        errno = ENOTTY;
+    } else if (NtfsVolume* reader = volume_reader(volume)) {
+        uint8_t* out = static_cast<uint8_t*>(output);
+        if (control_code == FSCTL_NTFS_FILE_RECORD) {
+            ok = file_record(reader, input, input_size, out, output_size, bytes_returned);
+        } else if (!out || output_size < NTFS_VOLUME_DATA_BYTES) {
+            errno = ENOBUFS;
+        } else {
+            ntfs_volume_data(reader, out);
+            if (bytes_returned) *bytes_returned = NTFS_VOLUME_DATA_BYTES;
+            ok = 1;
+        }
+    }
+    if (!ok) posix_set_last_error_from_errno();
+    return ok;
+}

@@ -1,0 +1,62 @@
+#ifdef _WIN32
+// The Win32 side under wine, which runs "runas" launches without a prompt:
+// the requester's operations drive a real relay and worker of morla.exe.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace {
+
+// The binary's path as the build gives it; under wine a Linux path is on Z:.
+std::u16string morla_exe() {
+    std::u16string path;
+    for (const char* c = MORLA_BINARY; *c; ++c) path += char16_t(*c == '/' ? '\\' : *c);
+    return path[0] == u'\\' ? u"Z:" + path : path;
+}
+
+std::u16string pipe_name(const char16_t* digits) {
+    return std::u16string(u"\\\\.\\pipe\\morla-uac-pipe-") + digits;
+}
+
+TEST(WindowsRelay, RequesterOperationsDriveARealRelay) {
+    std::u16string name = pipe_name(u"5e1f7e57");
+    Handle pipe = platform_create_named_pipe(name.c_str());
+    ASSERT_NE(pipe, INVALID_HANDLE);
+    EXPECT_EQ(platform_create_named_pipe(name.c_str()), INVALID_HANDLE);  // first instance only
+    Handle launched = nullptr;
+    ASSERT_EQ(platform_shell_execute_runas(morla_exe().c_str(), name.c_str(), &launched), 1);
+    int connected = platform_connect_named_pipe(pipe, launched);
+    EXPECT_TRUE(connected == 1 ||
+                (connected == 0 && platform_last_error() == ERROR_CODE_PIPE_CONNECTED));
+    std::u16string line = u"morla.exe x.txt 1 q";
+    uint32_t count = uint32_t(line.size()), done = 0;
+    ASSERT_EQ(platform_write_file(pipe, &count, 4, &done), 1);
+    ASSERT_EQ(platform_write_file(pipe, line.data(), 2 * count, &done), 1);
+    std::string stream;
+    char chunk[1024];
+    while (platform_read_file(pipe, chunk, sizeof chunk, &done) && done) stream.append(chunk, done);
+    EXPECT_EQ(stream, "Invalid drive letter '1'\r\nUnable to access drive q\r\n");
+    platform_close_handle(launched);
+    platform_close_handle(pipe);
+}
+
+TEST(WindowsRelay, LaunchThatEndsWithoutConnectingEndsTheWait) {
+    std::u16string name = pipe_name(u"0dd0dd00");
+    Handle pipe = platform_create_named_pipe(name.c_str());
+    ASSERT_NE(pipe, INVALID_HANDLE);
+    Handle launched = nullptr;
+    // No parameter: the usage text, and an end without any connection.
+    ASSERT_EQ(platform_shell_execute_runas(morla_exe().c_str(), u"", &launched), 1);
+    auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(platform_connect_named_pipe(pipe, launched), -1);
+    EXPECT_EQ(platform_last_error(), 1223u);  // ERROR_CANCELLED
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(30));
+    platform_close_handle(launched);
+    platform_close_handle(pipe);
+}
+
+}  // namespace
+#endif
