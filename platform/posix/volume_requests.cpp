@@ -3,6 +3,7 @@
 // request on a handle.
 #include <cerrno>
 
+#include "ntfs/bytes.h"
 #include "ntfs/volume.h"
 #include "platform/posix/handles.h"
 
@@ -33,10 +34,8 @@ int file_record(NtfsVolume* volume, const void* input, uint32_t input_size, uint
         errno = ENOBUFS;
         return 0;
     }
-    uint64_t number = 0;
-    const uint8_t* bytes = static_cast<const uint8_t*>(input);
-    for (int i = 0; i < 8; ++i) number |= uint64_t(bytes[i]) << (8 * i);
-    return ntfs_file_record(volume, number, out, bytes_returned);
+    return ntfs_file_record(volume, ntfs_le64(static_cast<const uint8_t*>(input)), out,
+                            bytes_returned);
 }
 }  // namespace
 
