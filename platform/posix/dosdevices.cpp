@@ -1,11 +1,39 @@
 #include "platform/posix/dosdevices.h"
 
 #include <cstdlib>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/posix/utf8.h"
 
+namespace {
+
+// sudo gives root its own HOME, so root would look for drives in /root/.wine
+// while the user who typed the command means their own. Taken only by root,
+// and only when that user has a prefix folder.
+std::string invoking_users_prefix() {
+    if (geteuid() != 0) return std::string();
+    const char* user = std::getenv("SUDO_USER");
+    if (!user || !*user) return std::string();
+    const passwd* entry = getpwnam(user);
+    if (!entry || !entry->pw_dir || entry->pw_dir[0] != '/') return std::string();
+    std::string prefix = std::string(entry->pw_dir) + "/.wine";
+    struct stat st;
+    return stat(prefix.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? prefix : std::string();
+}
+
+std::string utf8_of(const wchar* units, size_t count) {
+    std::string bytes(3 * count, '\0');
+    bytes.resize(utf16_to_utf8(units, count, bytes.data()));
+    return bytes;
+}
+
+}  // namespace
+
 std::string posix_prefix_folder() {
     if (const char* prefix = std::getenv("WINEPREFIX"); prefix && *prefix) return prefix;
+    if (std::string prefix = invoking_users_prefix(); !prefix.empty()) return prefix;
     if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.wine";
     return std::string();
 }
@@ -20,18 +48,18 @@ std::string posix_drive_entry(char letter) {
 std::string posix_device_file(const wchar* path) {
     size_t n = 0;
     while (path[n]) ++n;
-    if (n == 6 && path[0] == u'\\' && path[1] == u'\\' && path[2] == u'.' && path[3] == u'\\' &&
-        path[5] == u':') {
+    bool device_form = n > 4 && path[0] == u'\\' && path[1] == u'\\' && path[2] == u'.' &&
+                       path[3] == u'\\';
+    if (device_form && n == 6 && path[5] == u':') {
         wchar c = path[4];
         if ((c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z')) return posix_drive_entry(char(c));
         return std::string();
     }
+    // A device no letter names: '\\.\' + its node's absolute path.
+    if (device_form && path[4] == u'/') return utf8_of(path + 4, n - 4);
     // A volume name: '\\?\' + Linux path + '\'.
     if (n > 5 && path[0] == u'\\' && path[1] == u'\\' && path[2] == u'?' && path[3] == u'\\' &&
-        path[n - 1] == u'\\') {
-        std::string file(3 * (n - 5), '\0');
-        file.resize(utf16_to_utf8(path + 4, n - 5, file.data()));
-        return file;
-    }
+        path[n - 1] == u'\\')
+        return utf8_of(path + 4, n - 5);
     return std::string();
 }

@@ -1,16 +1,22 @@
 // FindFirstVolumeW, FindNextVolumeW, FindVolumeClose and
-// GetVolumePathNamesForVolumeNameW on Linux. There is no volume manager that
-// knows drive letters, so the volumes are the distinct targets of the drive
+// GetVolumePathNamesForVolumeNameW on Linux. No volume manager knows drive
+// letters here, so the volumes are first the distinct targets of the drive
 // entries 'x::' in the prefix folder's dosdevices, in the order of the first
-// letter naming each. A volume's name is '\\?\' + the canonical path of its
-// target + '\', which opens that path.
+// letter naming each, then every block device that no letter names. A
+// volume's name is '\\?\' + the canonical path of its target (or the device's
+// node) + '\', which opens that path. Its mount paths are its drive roots
+// ('C:\'); a device without a letter has one, its node and a backslash
+// ('/dev/sdb2\'), so its device path '\\.\/dev/sdb2' opens the node and its
+// matches print under '/dev/sdb2\'.
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <new>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
+#include "platform/posix/block_devices.h"
 #include "platform/posix/dosdevices.h"
 #include "platform/posix/entry_points_table.h"
 #include "platform/posix/handles.h"
@@ -18,42 +24,50 @@
 
 namespace {
 
-const int kLetters = 26;
-
-// What one drive entry stands for. A target that exists is known by its
-// device and inode, so two links to one image are one volume. A dangling
-// entry is a volume of its own, known by the entry's path: its name opens
-// nothing, and its drive root still names it.
+// What a drive entry stands for. A block device is known by its number,
+// whatever node names it; a file by its device and inode, so two links to
+// one image are one volume. A dangling entry is a volume of its own, known by
+// the entry's path: its name opens nothing, and its drive root still names it.
 struct DriveTarget {
-    bool present;   // the entry exists, dangling or not
     bool resolved;  // its target exists
+    bool block;
     dev_t device;
     ino_t inode;
     std::string path;  // canonical target path, or the entry's own path
 };
 
+// One volume of the list: its name, and its mount paths as the query returns
+// them (each followed by a NUL, then the empty string that ends the list).
+struct VolumeEntry {
+    std::u16string name;
+    std::u16string mount_paths;
+};
+
 struct PosixFindVolume {
     PosixHandle base;
-    int count;
-    int next;
-    std::u16string names[kLetters];
+    std::vector<std::u16string> names;
+    size_t next;
 };
+
+// Every volume listed in this process, for the mount-path query. It answers
+// from here and never looks at the target again, so a target that went away
+// after the listing fails at its open like any other, instead of leaving a
+// volume nobody can name.
+std::vector<VolumeEntry> listed_volumes;
 
 std::string canonical(const std::string& path) {
     char resolved[PATH_MAX];
     return realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
 }
 
-DriveTarget drive_target(const std::string& dosdevices, char letter) {
+DriveTarget drive_target(const std::string& entry) {
     DriveTarget target{false, false, 0, 0, std::string()};
-    std::string entry = dosdevices + "/" + letter + "::";
     struct stat st;
-    if (lstat(entry.c_str(), &st) != 0) return target;
-    target.present = true;
     if (stat(entry.c_str(), &st) == 0) {
         target.resolved = true;
-        target.device = st.st_dev;
-        target.inode = st.st_ino;
+        target.block = S_ISBLK(st.st_mode);
+        target.device = target.block ? st.st_rdev : st.st_dev;
+        target.inode = target.block ? 0 : st.st_ino;
         target.path = canonical(entry);
     }
     if (target.path.empty()) target.path = entry;
@@ -62,7 +76,7 @@ DriveTarget drive_target(const std::string& dosdevices, char letter) {
 
 bool same_volume(const DriveTarget& a, const DriveTarget& b) {
     if (a.resolved != b.resolved) return false;
-    if (a.resolved) return a.device == b.device && a.inode == b.inode;
+    if (a.resolved) return a.block == b.block && a.device == b.device && a.inode == b.inode;
     return a.path == b.path;
 }
 
@@ -74,14 +88,56 @@ std::string dosdevices_folder() {
     return canonical(prefix + "/dosdevices");
 }
 
+std::u16string wide(const std::string& path) {
+    std::u16string text(path.size(), u'\0');
+    text.resize(utf8_to_utf16(path.data(), path.size(), text.data()));
+    return text;
+}
+
 std::u16string volume_name(const std::string& path) {
-    std::u16string name(path.size() + 5, u'\0');
-    name[0] = name[1] = name[3] = u'\\';
-    name[2] = u'?';
-    size_t n = utf8_to_utf16(path.data(), path.size(), &name[4]);
-    name.resize(4 + n);
-    name += u'\\';
-    return name;
+    return u"\\\\?\\" + wide(path) + u'\\';
+}
+
+// The drive map's volumes in letter order, then the block devices it leaves.
+std::vector<VolumeEntry> list_volumes() {
+    std::vector<DriveTarget> targets;
+    std::vector<VolumeEntry> volumes;
+    std::string dosdevices = dosdevices_folder();
+    for (char letter = 'a'; letter <= 'z' && !dosdevices.empty(); ++letter) {
+        std::string entry = dosdevices + "/" + letter + "::";
+        struct stat st;
+        if (lstat(entry.c_str(), &st) != 0) continue;
+        DriveTarget target = drive_target(entry);
+        size_t i = 0;
+        while (i < targets.size() && !same_volume(targets[i], target)) ++i;
+        if (i == targets.size()) {
+            targets.push_back(target);
+            volumes.push_back(VolumeEntry{volume_name(target.path), std::u16string()});
+        }
+        volumes[i].mount_paths += {char16_t(letter - 32), u':', u'\\', u'\0'};
+    }
+    for (const BlockDevice& device : posix_block_devices()) {
+        bool lettered = false;
+        for (const DriveTarget& target : targets)
+            lettered = lettered || (target.block && target.device == device.number);
+        if (!lettered)
+            volumes.push_back(VolumeEntry{volume_name(device.node), wide(device.node) + u"\\" + u'\0'});
+    }
+    for (VolumeEntry& volume : volumes) volume.mount_paths += u'\0';
+    return volumes;
+}
+
+VolumeEntry* listed_volume(const wchar* name) {
+    for (VolumeEntry& volume : listed_volumes)
+        if (volume.name == name) return &volume;
+    return nullptr;
+}
+
+void remember(const std::vector<VolumeEntry>& volumes) {
+    for (const VolumeEntry& volume : volumes) {
+        if (VolumeEntry* known = listed_volume(volume.name.c_str())) *known = volume;
+        else listed_volumes.push_back(volume);
+    }
 }
 
 // Copies the name with its NUL; a capacity too small fails as FindFirstVolumeW
@@ -99,30 +155,18 @@ int store_name(const std::u16string& name, wchar* buffer, uint32_t capacity) {
 }  // namespace
 
 Handle platform_find_first_volume(wchar* name, uint32_t capacity) {
-    std::string dosdevices = dosdevices_folder();
-    if (dosdevices.empty()) {
+    std::vector<VolumeEntry> volumes = list_volumes();
+    if (volumes.empty()) {
         platform_set_last_error(ENOENT);
         return INVALID_HANDLE;
     }
-    DriveTarget volumes[kLetters];
-    int count = 0;
-    for (char letter = 'a'; letter <= 'z'; ++letter) {
-        DriveTarget target = drive_target(dosdevices, letter);
-        if (!target.present) continue;
-        bool known = false;
-        for (int i = 0; i < count && !known; ++i) known = same_volume(volumes[i], target);
-        if (!known) volumes[count++] = target;
-    }
-    if (count == 0) {
-        platform_set_last_error(ENOENT);
-        return INVALID_HANDLE;
-    }
-    PosixFindVolume* find = new (std::nothrow) PosixFindVolume{{POSIX_FIND_VOLUME, -1}, count, 1, {}};
+    remember(volumes);
+    PosixFindVolume* find = new (std::nothrow) PosixFindVolume{{POSIX_FIND_VOLUME, -1}, {}, 1};
     if (!find) {
         platform_set_last_error(ENOMEM);
         return INVALID_HANDLE;
     }
-    for (int i = 0; i < count; ++i) find->names[i] = volume_name(volumes[i].path);
+    for (const VolumeEntry& volume : volumes) find->names.push_back(volume.name);
     if (!store_name(find->names[0], name, capacity)) {
         delete find;
         return INVALID_HANDLE;
@@ -136,7 +180,7 @@ int platform_find_next_volume(Handle handle, wchar* name, uint32_t capacity) {
         platform_set_last_error(EBADF);
         return 0;
     }
-    if (find->next >= find->count) {
+    if (find->next >= find->names.size()) {
         platform_set_last_error(ENOENT);
         return 0;
     }
@@ -157,49 +201,22 @@ int platform_find_volume_close(Handle handle) {
 
 int PLATFORM_API posix_volume_path_names(const wchar* volume, wchar* names, uint32_t capacity,
                                          uint32_t* needed) {
-    // Only a volume name ('\\?\' + path + '\') names a volume.
-    bool volume_form = volume && volume[0] == u'\\' && volume[1] == u'\\' && volume[2] == u'?' &&
-                       volume[3] == u'\\';
-    std::string path = volume_form ? posix_device_file(volume) : std::string();
-    if (path.empty()) {
-        platform_set_last_error(EINVAL);
+    const VolumeEntry* found = volume ? listed_volume(volume) : nullptr;
+    if (!found) {
+        // Only a volume name ('\\?\' + path + '\') names a volume; one the
+        // list never gave is unknown.
+        bool volume_form = volume && volume[0] == u'\\' && volume[1] == u'\\' &&
+                           volume[2] == u'?' && volume[3] == u'\\' &&
+                           !posix_device_file(volume).empty();
+        platform_set_last_error(volume_form ? ENOENT : EINVAL);
         return 0;
     }
-    DriveTarget wanted{true, false, 0, 0, path};
-    struct stat st;
-    int missing = ENOENT;
-    if (stat(path.c_str(), &st) == 0) {
-        wanted.resolved = true;
-        wanted.device = st.st_dev;
-        wanted.inode = st.st_ino;
-    } else {
-        missing = errno;
-    }
-    std::string dosdevices = dosdevices_folder();
-    char letters[kLetters];
-    int count = 0;
-    for (char letter = 'a'; letter <= 'z' && !dosdevices.empty(); ++letter) {
-        DriveTarget target = drive_target(dosdevices, letter);
-        if (target.present && same_volume(target, wanted)) letters[count++] = letter;
-    }
-    // No entry names it any more: the volume is gone.
-    if (count == 0) {
-        platform_set_last_error(uint32_t(missing));
-        return 0;
-    }
-    // 'C:\', NUL for each root, then the empty string that ends the list.
-    uint32_t length = uint32_t(4 * count + 1);
+    uint32_t length = uint32_t(found->mount_paths.size());
     if (needed) *needed = length;
     if (!names || capacity < length) {
         platform_set_last_error(ERROR_CODE_MORE_DATA);
         return 0;
     }
-    for (int i = 0; i < count; ++i) {
-        names[4 * i] = wchar(letters[i] - 32);
-        names[4 * i + 1] = u':';
-        names[4 * i + 2] = u'\\';
-        names[4 * i + 3] = 0;
-    }
-    names[4 * count] = 0;
+    found->mount_paths.copy(names, length);
     return 1;
 }

@@ -2,6 +2,9 @@
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <map>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tests/system/run_process.h"
@@ -65,6 +68,64 @@ TEST(CommandLine, ADriveThatIsNotNtfsIsSearchedSilently) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");
     remove_tree(prefix);
+}
+
+// Only a block device or a regular file can hold a volume; anything else is
+// refused at once, never waited on (a FIFO's open waits for a writer).
+TEST(CommandLine, ADriveThatCannotServeIsUnableToAccess) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root";
+    std::string prefix = make_temp_folder();
+    ASSERT_EQ(mkfifo((prefix + "/fifo").c_str(), 0600), 0);
+    for (const std::string& target : {prefix + "/fifo", prefix, std::string("/dev/null")}) {
+        link_drive(prefix, 'c', target);
+        ProcessResult r = run_morla({"*", "c"}, {{"WINEPREFIX", prefix}}, 20);
+        EXPECT_EQ(r.status, 0) << target;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "Unable to access drive c\n");
+    }
+    remove_tree(prefix);
+}
+
+// sudo gives root its own HOME; with no WINEPREFIX the invoking user's
+// prefix folder names the drives, when that user has one.
+TEST(CommandLine, UnderSudoTheInvokingUsersDrivesAreSearched) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root";
+    std::string image = unpack_image(fixture_path("names.img.gz"));
+    ASSERT_FALSE(image.empty());
+    std::string home = make_temp_folder();
+    chmod(home.c_str(), 0755);
+    link_drive(home + "/.wine", 'c', image);
+    std::string user = "mtvol" + std::to_string(getpid());
+    if (std::system(("useradd -M -d '" + home + "' -s /usr/sbin/nologin " + user + " 2>/dev/null").c_str()) != 0) {
+        remove_tree(home);
+        remove_tree(std::filesystem::path(image).parent_path());
+        GTEST_SKIP() << "cannot make a temporary user";
+    }
+    ProcessResult expected = run_morla({"*", "C"}, {{"WINEPREFIX", home + "/.wine"}});
+    std::string empty_prefix = make_temp_folder();
+    struct Case {
+        std::map<std::string, std::string> env;
+        bool finds;
+    };
+    const Case cases[] = {
+        {{{"SUDO_USER", user}, {"HOME", "/root"}, {"WINEPREFIX", ""}}, true},
+        // WINEPREFIX still comes first.
+        {{{"SUDO_USER", user}, {"HOME", "/root"}, {"WINEPREFIX", empty_prefix}}, false},
+        // A user unknown, or without a prefix folder: HOME as before.
+        {{{"SUDO_USER", "mtvol-nobody"}, {"HOME", home}, {"WINEPREFIX", ""}}, true},
+        {{{"SUDO_USER", "nobody"}, {"HOME", home}, {"WINEPREFIX", ""}}, true},
+    };
+    for (const Case& c : cases) {
+        ProcessResult r = run_morla({"*", "C"}, c.env);
+        EXPECT_EQ(r.status, 0) << c.env.at("SUDO_USER");
+        EXPECT_EQ(r.out, c.finds ? expected.out : "");
+        EXPECT_EQ(r.err, c.finds ? "" : "Unable to access drive C\n");
+    }
+    EXPECT_NE(expected.out, "");
+    std::system(("userdel " + user).c_str());
+    remove_tree(empty_prefix);
+    remove_tree(home);
+    remove_tree(std::filesystem::path(image).parent_path());
 }
 
 }  // namespace

@@ -11,10 +11,13 @@
 #include <unistd.h>
 
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
-                          const std::map<std::string, std::string>& env, int timeout_seconds) {
+                          const std::map<std::string, std::string>& env, int timeout_seconds,
+                          const std::function<void()>& on_first_output) {
     ProcessResult result;
     int out_pipe[2], err_pipe[2];
     if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) return result;
+    if (on_first_output) fcntl(out_pipe[0], F_SETPIPE_SZ, 4096);
+    bool first_output_seen = false;
     pid_t pid = fork();
     if (pid == 0) {
         dup2(out_pipe[1], 1);
@@ -52,6 +55,10 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
             ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
             if (n > 0) {
                 sinks[i]->append(buffer, size_t(n));
+                if (i == 0 && on_first_output && !first_output_seen) {
+                    first_output_seen = true;
+                    on_first_output();
+                }
             } else {
                 close(fds[i].fd);
                 fds[i].fd = -1;
@@ -66,7 +73,8 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
 }
 
 ProcessResult run_morla(const std::vector<std::string>& args,
-                        const std::map<std::string, std::string>& env, int timeout_seconds) {
-    return run_process(MORLA_BINARY, args, env, timeout_seconds);
+                        const std::map<std::string, std::string>& env, int timeout_seconds,
+                        const std::function<void()>& on_first_output) {
+    return run_process(MORLA_BINARY, args, env, timeout_seconds, on_first_output);
 }
 #endif

@@ -2,6 +2,7 @@
 // captures its standard output, standard error and exit status. Linux only.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -15,11 +16,16 @@ struct ProcessResult {
 // Runs program with the arguments (argv[0] is the program itself). env holds
 // variables to set (an empty value removes the variable). A run still going
 // after timeout_seconds is killed; its status is then 128 + SIGKILL.
+// on_first_output, when given, runs once the first bytes of standard output
+// have arrived; the output pipe then holds a single page, so a program with
+// more to say is still held in its writes while it runs.
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
                           const std::map<std::string, std::string>& env = {},
-                          int timeout_seconds = 60);
+                          int timeout_seconds = 60,
+                          const std::function<void()>& on_first_output = nullptr);
 
 // The morla binary that was built beside the tests.
 ProcessResult run_morla(const std::vector<std::string>& args,
                         const std::map<std::string, std::string>& env = {},
-                        int timeout_seconds = 60);
+                        int timeout_seconds = 60,
+                        const std::function<void()>& on_first_output = nullptr);

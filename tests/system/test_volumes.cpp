@@ -1,9 +1,14 @@
 #ifndef _WIN32
 #include "tests/system/test_volumes.h"
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -45,5 +50,36 @@ std::string shared_sample_path(const std::string& name) {
 void remove_tree(const std::string& path) {
     std::error_code ignored;
     if (!path.empty()) fs::remove_all(path, ignored);
+}
+
+LoopDisk attach_loop_disk(const std::string& image, int partitions) {
+    LoopDisk disk;
+    FILE* out = popen(("losetup -r -P -f --show '" + image + "' 2>/dev/null").c_str(), "r");
+    if (!out) return disk;
+    char line[256] = "";
+    bool read = fgets(line, sizeof line, out) != nullptr;
+    if (pclose(out) != 0 || !read) return disk;
+    std::string device(line, strcspn(line, "\n"));
+    disk.hold_fd = open(device.c_str(), O_RDONLY | O_CLOEXEC);
+    // Detaching a device that is open only marks it to go when closed.
+    std::system(("losetup -d '" + device + "' 2>/dev/null").c_str());
+    if (disk.hold_fd < 0) return disk;
+    disk.device = device;
+    // The kernel's own scan may not list a read-only device's partitions.
+    std::system(("partx -a '" + device + "' >/dev/null 2>&1").c_str());
+    for (int tries = 0; tries < 100; ++tries) {
+        bool all = true;
+        for (int p = 1; p <= partitions; ++p) all = all && fs::exists(device + "p" + std::to_string(p));
+        if (all) return disk;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    detach_loop_disk(&disk);
+    return disk;
+}
+
+void detach_loop_disk(LoopDisk* disk) {
+    if (disk->hold_fd >= 0) close(disk->hold_fd);
+    disk->hold_fd = -1;
+    disk->device.clear();
 }
 #endif

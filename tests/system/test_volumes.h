@@ -18,3 +18,16 @@ std::string fixture_path(const std::string& name);
 std::string shared_sample_path(const std::string& name);
 // Removes a folder and everything in it.
 void remove_tree(const std::string& path);
+
+// A disk image attached read-only to a loop device, with the nodes of its
+// first partitions. The kernel detaches it once hold_fd is closed, so it
+// never outlives the test process, however that ends.
+struct LoopDisk {
+    std::string device;  // "/dev/loop3"; empty when none could be attached
+    int hold_fd = -1;
+};
+// Attaches the image and waits for the nodes of its first partitions
+// (partx adds them where no device manager does); an empty device, with
+// nothing left attached, when the machine cannot.
+LoopDisk attach_loop_disk(const std::string& image, int partitions);
+void detach_loop_disk(LoopDisk* disk);
