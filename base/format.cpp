@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/reports.h"
+#include "base/safe_text.h"
 #include "base/text.h"
 
 namespace {
@@ -14,7 +16,13 @@ struct Sink {
     size_t stored;     // units stored in buffer
     size_t length;     // units of the whole text
     int stream;        // 0 for a bounded buffer
+    bool safe;         // "%s" and "%.*s" arguments go through copy_safe_text
 };
+
+// A failed write ends the run; nothing printed after it could be trusted.
+void write_or_end(int stream, const wchar* units, size_t count) {
+    if (!platform_write_text(stream, units, count)) output_failure_report();
+}
 
 void put(Sink* sink, const wchar* units, size_t count) {
     sink->length += count;
@@ -24,7 +32,7 @@ void put(Sink* sink, const wchar* units, size_t count) {
                 // A surrogate pair must reach the stream in one write to stay one character.
                 wchar last = sink->buffer[sink->stored - 1];
                 bool hold = last >= 0xD800 && last <= 0xDBFF;
-                platform_write_text(sink->stream, sink->buffer, sink->stored - hold);
+                write_or_end(sink->stream, sink->buffer, sink->stored - hold);
                 sink->stored = 0;
                 if (hold) sink->buffer[sink->stored++] = last;
             }
@@ -39,6 +47,18 @@ void put(Sink* sink, const wchar* units, size_t count) {
     }
     for (size_t i = 0; i < count && sink->stored < sink->capacity; ++i)
         sink->buffer[sink->stored++] = units[i];
+}
+
+// An argument's text, made safe on its way when the sink asks for it.
+void put_argument(Sink* sink, const wchar* units, size_t count) {
+    if (!sink->safe) return put(sink, units, count);
+    wchar safe[128];
+    while (count) {
+        size_t took = copy_safe_text(units, count, safe, sizeof safe / sizeof safe[0]);
+        put(sink, safe, took);
+        units += took;
+        count -= took;
+    }
 }
 
 void put_ascii(Sink* sink, const char* text, size_t count) {
@@ -59,7 +79,7 @@ void format_into(Sink* sink, const wchar* format, va_list args) {
         ++p;
         if (*p == u's') {
             const wchar* s = va_arg(args, const wchar*);
-            put(sink, s, text_length(s));
+            put_argument(sink, s, text_length(s));
             ++p;
         } else if (*p == u'c') {
             // An empty argument's NUL is shown as nothing rather than as a NUL byte.
@@ -69,7 +89,7 @@ void format_into(Sink* sink, const wchar* format, va_list args) {
         } else if (p[0] == u'.' && p[1] == u'*' && p[2] == u's') {
             int count = va_arg(args, int);
             const wchar* s = va_arg(args, const wchar*);
-            if (count > 0) put(sink, s, size_t(count));
+            if (count > 0) put_argument(sink, s, size_t(count));
             p += 3;
         } else if (*p == u'd') {
             int32_t v = va_arg(args, int32_t);
@@ -103,10 +123,17 @@ void format_into(Sink* sink, const wchar* format, va_list args) {
     put(sink, run, size_t(p - run));
 }
 
+void print_with(int stream, bool safe, const wchar* format, va_list args) {
+    wchar chunk[512];
+    Sink sink{chunk, sizeof chunk / sizeof chunk[0], 0, 0, stream, safe};
+    format_into(&sink, format, args);
+    if (sink.stored) write_or_end(stream, chunk, sink.stored);
+}
+
 }  // namespace
 
 size_t format_counted(wchar* buffer, size_t n, const wchar* format, ...) {
-    Sink sink{buffer, n, 0, 0, 0};
+    Sink sink{buffer, n, 0, 0, 0, false};
     va_list args;
     va_start(args, format);
     format_into(&sink, format, args);
@@ -117,7 +144,7 @@ size_t format_counted(wchar* buffer, size_t n, const wchar* format, ...) {
 
 void format_terminated(wchar* buffer, size_t n, const wchar* format, ...) {
     if (n == 0) return;
-    Sink sink{buffer, n - 1, 0, 0, 0};
+    Sink sink{buffer, n - 1, 0, 0, 0, false};
     va_list args;
     va_start(args, format);
     format_into(&sink, format, args);
@@ -126,15 +153,19 @@ void format_terminated(wchar* buffer, size_t n, const wchar* format, ...) {
 }
 
 void print_stream_v(int stream, const wchar* format, va_list args) {
-    wchar chunk[512];
-    Sink sink{chunk, sizeof chunk / sizeof chunk[0], 0, 0, stream};
-    format_into(&sink, format, args);
-    if (sink.stored) platform_write_text(stream, chunk, sink.stored);
+    print_with(stream, false, format, args);
 }
 
 void print_stream(int stream, const wchar* format, ...) {
     va_list args;
     va_start(args, format);
-    print_stream_v(stream, format, args);
+    print_with(stream, false, format, args);
+    va_end(args);
+}
+
+void print_stream_safe(int stream, const wchar* format, ...) {
+    va_list args;
+    va_start(args, format);
+    print_with(stream, true, format, args);
     va_end(args);
 }

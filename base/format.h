@@ -18,8 +18,14 @@ size_t format_counted(wchar* buffer, size_t n, const wchar* format, ...);
 // does not fit keeps its first n - 1 units.
 void format_terminated(wchar* buffer, size_t n, const wchar* format, ...);
 
-// Wide formatted print to a standard stream (STREAM_OUT or STREAM_ERR).
+// Wide formatted print to a standard stream (STREAM_OUT or STREAM_ERR). A
+// write that fails ends the run (output_failure_report, base/reports.h).
 void print_stream(int stream, const wchar* format, ...);
 void print_stream_v(int stream, const wchar* format, va_list args);
 #define print_out(...) print_stream(STREAM_OUT, __VA_ARGS__)
 #define print_err(...) print_stream(STREAM_ERR, __VA_ARGS__)
+// The same for text whose "%s" and "%.*s" arguments come from a volume or the
+// system rather than from the user: each is written as copy_safe_text makes
+// it (base/safe_text.h), so that it cannot drive the reader's terminal.
+void print_stream_safe(int stream, const wchar* format, ...);
+#define print_err_safe(...) print_stream_safe(STREAM_ERR, __VA_ARGS__)

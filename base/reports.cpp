@@ -10,13 +10,32 @@ const wchar kReportFormat[] = u"%s failed with error %d: %s";
 // and the code.
 const wchar kNoText[] = u"(no message text for this code)\n";
 
+// The code of the write failure that is ending the run; 0 until one does.
+uint32_t output_failure = 0;
+
 [[noreturn]] void end_process(uint32_t code) {
-    platform_flush(STREAM_OUT);
-    platform_flush(STREAM_ERR);
+    deliver_output();
     platform_exit_process(code);
 }
 
 }  // namespace
+
+void deliver_output() {
+    if (!platform_flush(STREAM_OUT) || !platform_flush(STREAM_ERR)) output_failure_report();
+}
+
+void output_failure_report() {
+    uint32_t code = platform_last_error();
+    // The report of a failed write could not be written either: end with the first code.
+    if (output_failure) platform_exit_process(output_failure);
+    output_failure = code;
+    // Nobody reads any more: end at once and quietly, as a filter does.
+    if (platform_reader_gone(code)) platform_exit_process(code);
+    console_report(u"Write output");
+    // Standard output's pending bytes are not tried again: they failed once.
+    if (!platform_flush(STREAM_ERR)) output_failure_report();
+    platform_exit_process(code);
+}
 
 uint32_t console_report(const wchar* step) {
     uint32_t code = platform_last_error();

@@ -15,3 +15,12 @@ uint32_t console_report(const wchar* step);
 // The report in a message box (on Linux, "Error: " and the text on standard
 // error), then the process ends as a fatal report does.
 [[noreturn]] void message_box_report(const wchar* step);
+
+// A write to standard output or standard error failed, with the reason in the
+// last error. A reader that went away (a closed pipe or socket) ends the run
+// at once without a word; any other failure with the report "Write output".
+// Either way the code is the exit status.
+[[noreturn]] void output_failure_report();
+// Delivers pending standard output, then standard error; a write that fails
+// ends the run through output_failure_report.
+void deliver_output();

@@ -44,14 +44,20 @@ void launch_relay(Handle pipe, const wchar* pipe_name) {
         fatal_report(u"ConnectNamedPipe");
 }
 
-void write_whole(Handle file, const void* bytes, uint32_t size) {
-    uint32_t written = 0;
-    if (!platform_write_file(file, bytes, size, &written)) fatal_report(u"WriteFile");
+// A write that failed or took less than offered ends the requester.
+void check_written(int ok, uint32_t written, uint32_t size) {
+    if (!ok) fatal_report(u"WriteFile");
     // Taking less than offered sets no error; the report must not show 0.
     if (written != size) {
         platform_set_last_error(platform_error_stream_ended);
         fatal_report(u"WriteFile");
     }
+}
+
+void write_whole(Handle file, const void* bytes, uint32_t size) {
+    uint32_t written = 0;
+    int ok = platform_write_file(file, bytes, size, &written);
+    check_written(ok, written, size);
 }
 
 void send_command_line(Handle pipe) {
@@ -64,15 +70,20 @@ void send_command_line(Handle pipe) {
 }
 
 // Each chunk goes straight to the standard output handle, past the buffered
-// stream, so the worker's output shows as it comes.
+// stream, so the worker's output shows as it comes. A reader that went away
+// ends the requester at once and quietly, as it ends a search; the worker
+// then finds nobody listening and ends too.
 void copy_to_standard_output(Handle pipe) {
     Handle out = platform_get_std_output();
     uint8_t chunk[COPY_CHUNK_BYTES];
     for (;;) {
-        uint32_t got = 0;
+        uint32_t got = 0, written = 0;
         // A failed read is the normal end: the worker and the relay are gone.
         if (!platform_read_file(pipe, chunk, sizeof chunk, &got) || got == 0) return;
-        write_whole(out, chunk, got);
+        int ok = platform_write_file(out, chunk, got, &written);
+        if (!ok && platform_reader_gone(platform_last_error()))
+            platform_exit_process(platform_last_error());
+        check_written(ok, written, got);
     }
 }
 

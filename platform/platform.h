@@ -46,9 +46,13 @@ typedef int(PLATFORM_API* IsUserAnAdminFn)();
 enum : int { STREAM_OUT = 1, STREAM_ERR = 2 };
 // Writes UTF-16 text through the stream's buffer, converted for the system
 // (UTF-8 on Linux; console wide output or UTF-8 text mode on Windows).
-void platform_write_text(int stream, const wchar* units, size_t count);
-// Delivers what the stream holds pending.
-void platform_flush(int stream);
+// Returns 1, or 0 when a write failed (the reason in the last error).
+int platform_write_text(int stream, const wchar* units, size_t count);
+// Delivers what the stream holds pending; 1, or 0 when a write failed.
+int platform_flush(int stream);
+// Whether a failed write's code means the reader went away: a pipe or
+// socket whose other end has closed.
+int platform_reader_gone(uint32_t code);
 
 // ---- Failure reports ---------------------------------------------------------
 enum : uint32_t {
@@ -142,10 +146,12 @@ int platform_create_worker(const wchar* program, wchar* command_line, Handle pip
                            Handle* process, Handle* thread);
 // FreeConsole.
 int platform_free_console();
-// Last-error codes, in the platform's own numbering, for failures the relay
-// and the requester notice themselves: the stream ended before the whole
-// frame arrived (or a write took less than offered), the frame's count
-// exceeds the longest command line, the heap is exhausted.
+// Last-error codes, in the platform's own numbering, for failures Morla
+// notices itself rather than the system: the relay's stream ended before the
+// whole frame arrived (or a write took less than offered), the frame's count
+// exceeds the longest command line, the heap is exhausted, and a volume
+// answered with data that contradicts the request.
 extern const uint32_t platform_error_stream_ended;
 extern const uint32_t platform_error_frame_too_long;
 extern const uint32_t platform_error_out_of_memory;
+extern const uint32_t platform_error_corrupt_data;

@@ -9,7 +9,8 @@
 // device path shorter than that.
 const wchar* volume_prefix(const wchar* device_path);
 
-// Prints "<prefix><path>\n" on standard output. Control characters in the
-// path (U+0000-U+001F, U+007F), which NTFS allows in names, are replaced by
-// '?' in place, so that every match stays one line.
-void print_match(const wchar* prefix, wchar* path, uint32_t count);
+// Prints "<prefix><path>\n" on standard output. Both come from the volume
+// or the system, and a name on a volume may hold any unit: each is written
+// as copy_safe_text makes it (base/safe_text.h), so that every match stays
+// one line and cannot drive the reader's terminal.
+void print_match(const wchar* prefix, const wchar* path, uint32_t count);

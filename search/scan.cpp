@@ -12,6 +12,13 @@
 
 namespace {
 
+// The heap and a reply's contradiction set no error of their own: each report
+// carries the code that says what happened, whatever code was current.
+[[noreturn]] void fail_with(uint32_t code, const wchar* step) {
+    platform_set_last_error(code);
+    fatal_report(step);
+}
+
 // Tests every long name of one record and prints each match with its path.
 void search_record(Handle volume, const uint8_t* record, uint32_t size, const wchar* pattern,
                    const wchar* prefix) {
@@ -20,7 +27,7 @@ void search_record(Handle volume, const uint8_t* record, uint32_t size, const wc
         uint32_t count = name_length(value);
         // This copy becomes the path; an empty name is a valid zero-byte request.
         wchar* path = static_cast<wchar*>(heap_alloc(size_t(count) * sizeof(wchar)));
-        if (!path) fatal_report(u"OOM");
+        if (!path) fail_with(platform_error_out_of_memory, u"OOM");
         std::memcpy(path, name_units(value), size_t(count) * sizeof(wchar));
         if (match_name(path, count, pattern)) {
             build_path(volume, value, &path, &count);
@@ -40,7 +47,7 @@ void scan_volume(Handle volume, const wchar* pattern, const wchar* device_path) 
     if (size == 0 || size > UINT32_MAX - RECORD_BUFFER_SPARE) return;
     const uint32_t capacity = size + RECORD_BUFFER_SPARE;
     uint8_t* buffer = static_cast<uint8_t*>(heap_alloc(capacity));
-    if (!buffer) fatal_report(u"Allocate file buffer");
+    if (!buffer) fail_with(platform_error_out_of_memory, u"Allocate file buffer");
     const wchar* prefix = volume_prefix(device_path);
 
     // Downward from the highest slot; a request for a free record lands on the
@@ -52,7 +59,7 @@ void scan_volume(Handle volume, const wchar* pattern, const wchar* device_path) 
             break;
         }
         const int64_t returned = reply_record_number(buffer);
-        if (returned > k - 1) fatal_report(u"Semantic error");
+        if (returned > k - 1) fail_with(platform_error_corrupt_data, u"Semantic error");
         search_record(volume, reply_record(buffer), size, pattern, prefix);
         k = returned;
     }

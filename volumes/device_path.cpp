@@ -23,7 +23,7 @@ void search_mount_path(const wchar* mount_paths, const wchar* pattern) {
 void search_device(const wchar* device_path, const wchar* pattern) {
     Handle volume = platform_open_volume(device_path);
     if (volume == INVALID_HANDLE) {
-        print_err(u"Unable to access volume '%s'\n", device_path);
+        print_err_safe(u"Unable to access volume '%s'\n", device_path);
         return;
     }
     scan_volume(volume, pattern, device_path);

@@ -18,7 +18,7 @@ void search_volume(const wchar* volume_name, const wchar* pattern) {
     volume_path_query(volume_name, nullptr, 0, &needed);
     uint32_t code = platform_last_error();
     if (code != ERROR_CODE_MORE_DATA) {
-        print_err(u"Anonymous volume: '%s'\n", volume_name);
+        print_err_safe(u"Anonymous volume: '%s'\n", volume_name);
         // The print may have changed the last error; report the query's own.
         platform_set_last_error(code);
         fatal_report(u"pvolname");
@@ -26,7 +26,7 @@ void search_volume(const wchar* volume_name, const wchar* pattern) {
     size_t units = size_t(needed) + 1;
     wchar* list = static_cast<wchar*>(heap_alloc(units * sizeof(wchar)));
     if (!list) {
-        print_err(u"Insufficient memory to identify volume: '%s'\n", volume_name);
+        print_err_safe(u"Insufficient memory to identify volume: '%s'\n", volume_name);
         return;
     }
     // The spare unit keeps the first string terminated whatever the platform

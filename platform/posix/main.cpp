@@ -1,15 +1,20 @@
 // The Linux start-up: arguments arrive as bytes and are decoded to UTF-16
 // without loss before the entry function sees them.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
 #include <vector>
 
+#include "base/reports.h"
 #include "front/entry.h"
 #include "platform/posix/process_args.h"
 #include "platform/posix/utf8.h"
 
 int main(int argc, char** argv) {
+    // A reader that went away fails the write (EPIPE), which ends the run
+    // quietly with that code: never a death by signal.
+    std::signal(SIGPIPE, SIG_IGN);
     // Results go out in large blocks when they do not go to a terminal.
     if (!isatty(STDOUT_FILENO)) std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     std::vector<std::vector<wchar>> storage;
@@ -25,7 +30,6 @@ int main(int argc, char** argv) {
     posix_process_argc = argc;
     posix_process_argv = wide.data();
     int status = morla_entry(argc, wide.data());
-    std::fflush(stdout);
-    std::fflush(stderr);
+    deliver_output();
     return status;
 }

@@ -14,6 +14,8 @@
 const uint32_t platform_error_stream_ended = EPIPE;
 const uint32_t platform_error_frame_too_long = E2BIG;
 const uint32_t platform_error_out_of_memory = ENOMEM;
+// What Linux file systems answer for a structure that contradicts itself.
+const uint32_t platform_error_corrupt_data = EUCLEAN;
 
 namespace {
 

@@ -21,6 +21,7 @@ static_assert(SW_SHOWMAXIMIZED == 3 && SW_HIDE == 0);
 const uint32_t platform_error_stream_ended = ERROR_BROKEN_PIPE;
 const uint32_t platform_error_frame_too_long = ERROR_INVALID_DATA;
 const uint32_t platform_error_out_of_memory = ERROR_NOT_ENOUGH_MEMORY;
+const uint32_t platform_error_corrupt_data = ERROR_FILE_CORRUPT;
 
 namespace {
 

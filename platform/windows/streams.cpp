@@ -37,10 +37,12 @@ Route find_route(FILE* file) {
     return ROUTE_BUFFER;
 }
 
-void write_buffered(FILE* file, const wchar* units, size_t count) {
+// The C runtime leaves the system's code of the write that failed as the
+// last error.
+bool write_buffered(FILE* file, const wchar* units, size_t count) {
     char bytes[3 * (kSlice + 1)];
     size_t n = encode_utf8(units, count, bytes);
-    std::fwrite(bytes, 1, n, file);
+    return std::fwrite(bytes, 1, n, file) == n;
 }
 
 bool write_console_all(HANDLE console, const wchar* units, size_t count) {
@@ -73,37 +75,42 @@ size_t write_console(FILE* file, const wchar* units, size_t count) {
     return count;
 }
 
-void deliver(int stream, const wchar* units, size_t count) {
+bool deliver(int stream, const wchar* units, size_t count) {
     FILE* file = file_of(stream);
     StreamState* state = state_of(stream);
     if (state->route == ROUTE_UNKNOWN) state->route = find_route(file);
     if (state->route == ROUTE_CONSOLE) {
         size_t done = write_console(file, units, count);
-        if (done == count) return;
+        if (done == count) return true;
         // A console that stops taking text: the rest goes the buffered way.
         state->route = ROUTE_BUFFER;
         units += done;
         count -= done;
     }
-    write_buffered(file, units, count);
+    return write_buffered(file, units, count);
 }
 
 }  // namespace
 
-void platform_write_text(int stream, const wchar* units, size_t count) {
+int platform_write_text(int stream, const wchar* units, size_t count) {
     StreamState* state = state_of(stream);
     while (count) {
         size_t take = count < kSlice ? count : kSlice;
         wchar mended[kSlice + 1];
         size_t n = mend_utf16(&state->carry, units, take, mended);
-        if (n) deliver(stream, mended, n);
+        if (n && !deliver(stream, mended, n)) return 0;
         units += take;
         count -= take;
     }
+    return 1;
 }
 
-void platform_flush(int stream) {
+int platform_flush(int stream) {
     wchar rest[1];
-    if (release_carry(&state_of(stream)->carry, rest)) deliver(stream, rest, 1);
-    std::fflush(file_of(stream));
+    if (release_carry(&state_of(stream)->carry, rest) && !deliver(stream, rest, 1)) return 0;
+    return std::fflush(file_of(stream)) == 0 ? 1 : 0;
+}
+
+int platform_reader_gone(uint32_t code) {
+    return code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA || code == ERROR_PIPE_NOT_CONNECTED;
 }

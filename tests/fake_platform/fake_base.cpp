@@ -16,6 +16,7 @@ std::u16string fake_err;
 std::vector<std::u16string> fake_out_writes;
 std::vector<std::u16string> fake_message_boxes;
 std::vector<std::string> fake_missing_entry_points;
+uint32_t fake_out_write_error, fake_err_write_error;
 
 namespace {
 uint32_t last_error = 0;
@@ -64,6 +65,7 @@ void fake_reset() {
     fake_out_writes.clear();
     fake_message_boxes.clear();
     fake_missing_entry_points.clear();
+    fake_out_write_error = fake_err_write_error = 0;
     last_error = 0;
     fake_reset_volumes();
     fake_reset_volume_list();
@@ -77,11 +79,19 @@ std::string fake_err_utf8() { return to_utf8(fake_err); }
 uint32_t platform_last_error() { return last_error; }
 void platform_set_last_error(uint32_t code) { last_error = code; }
 
-void platform_write_text(int stream, const wchar* units, size_t count) {
+int platform_write_text(int stream, const wchar* units, size_t count) {
+    uint32_t error = stream == STREAM_OUT ? fake_out_write_error : fake_err_write_error;
+    if (error) {
+        platform_set_last_error(error);
+        return 0;
+    }
     (stream == STREAM_OUT ? fake_out : fake_err).append(units, count);
     if (stream == STREAM_OUT) fake_out_writes.emplace_back(units, count);
+    return 1;
 }
-void platform_flush(int) {}
+int platform_flush(int) { return 1; }
+// The broken-pipe codes of Windows.
+int platform_reader_gone(uint32_t code) { return code == 109 || code == 232; }
 
 uint32_t platform_format_message(uint32_t, uint32_t code, wchar** text) {
     std::u16string message = u"fake text for " + std::u16string(1, u'0' + wchar(code % 10)) + u"\n";

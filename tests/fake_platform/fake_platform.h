@@ -19,6 +19,8 @@ extern std::vector<std::u16string> fake_out_writes;
 extern std::vector<std::u16string> fake_message_boxes;
 // Names the optional entry points do not resolve to (by export name).
 extern std::vector<std::string> fake_missing_entry_points;
+// Non-zero: every write to that standard stream fails with this last error.
+extern uint32_t fake_out_write_error, fake_err_write_error;
 
 // Clears every piece of fake state; each test starts with it.
 void fake_reset();

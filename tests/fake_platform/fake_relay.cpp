@@ -24,6 +24,7 @@ std::u16string fake_worker_command_line;
 const uint32_t platform_error_stream_ended = 109;
 const uint32_t platform_error_frame_too_long = 13;
 const uint32_t platform_error_out_of_memory = 8;
+const uint32_t platform_error_corrupt_data = 1392;
 
 const char* fake_rights_handle_name(Handle handle);
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/format.h"
+#include "base/safe_text.h"
 #include "tests/fake_platform/fake_platform.h"
 
 namespace {
@@ -73,6 +74,56 @@ TEST(Print, ASurrogatePairIsNeverSplitBetweenWrites) {
             EXPECT_FALSE(piece.back() >= 0xD800 && piece.back() <= 0xDBFF) << before;
         }
     }
+}
+
+// Text from a volume or the system cannot drive a terminal: each listed unit
+// becomes '?', a surrogate without its partner U+FFFD, anything else stays.
+TEST(SafeText, ReplacesExactlyTheUnitsThatDriveATerminal) {
+    const wchar replaced[] = {0x00,   0x1b,   0x1f,   0x7f,   0x80,   0x85,   0x9b,
+                              0x9c,   0x9d,   0x9f,   0x061c, 0x200e, 0x200f, 0x2028,
+                              0x2029, 0x202a, 0x202d, 0x202e, 0x2066, 0x2069};
+    const std::u16string kept = u" ~\xa0\xe9\u061b\u061d\u200d\u2010\u2027\u202f\u2065\u206a\ufffd"
+                                u"\U0001F600";
+    struct Case {
+        std::u16string text, shown;
+    };
+    std::vector<Case> cases = {
+        {kept, kept},
+        {u"a\xdc9b", u"a\ufffd"},          // a lone low surrogate
+        {u"\xdcc2\xdc9b", u"\ufffd\ufffd"},  // not a pair, nor the byte pair C2 9B
+        {u"x\xd83d", u"x\ufffd"},          // a high surrogate at the end
+        {u"\xd83dx", u"\ufffdx"},
+        {u"\xde00\xd83d", u"\ufffd\ufffd"},  // the two halves the wrong way round
+    };
+    for (wchar c : replaced) cases.push_back({std::u16string(1, c), u"?"});
+    for (const Case& c : cases) {
+        // At every place of a run of ASCII long enough for the block checks.
+        for (size_t before : {size_t(0), size_t(15), size_t(16), size_t(17), size_t(40)}) {
+            std::u16string text = std::u16string(before, u'a') + c.text + u"zz";
+            std::u16string out(text.size(), u'#');
+            ASSERT_EQ(copy_safe_text(text.data(), text.size(), out.data(), out.size()), text.size());
+            EXPECT_EQ(out, std::u16string(before, u'a') + c.shown + u"zz") << before;
+        }
+    }
+}
+
+TEST(SafeText, APairIsNeverSplitAtTheEndOfTheRoom) {
+    const std::u16string text = u"ab\U0001F600c";
+    wchar out[4];
+    EXPECT_EQ(copy_safe_text(text.data(), text.size(), out, 3), 2u);  // the pair waits
+    EXPECT_EQ(copy_safe_text(text.data(), text.size(), out, 4), 4u);
+    EXPECT_EQ(std::u16string(out, 4), u"ab\U0001F600");
+    // A lone high surrogate at the end of the room is not held back.
+    EXPECT_EQ(copy_safe_text(u"ab\xd83d" u"c", 4, out, 3), 3u);
+    EXPECT_EQ(std::u16string(out, 3), u"ab\ufffd");
+}
+
+TEST(Print, SafePrintFiltersItsArgumentsOnly) {
+    fake_reset();
+    std::u16string name(300, u'n');
+    name += u"\x1b]0;x\x07";
+    print_stream_safe(STREAM_ERR, u"Volume\t'%s' %.*s\n", name.c_str(), 3, u"\x9bq\u202e");
+    EXPECT_EQ(fake_err, u"Volume\t'" + std::u16string(300, u'n') + u"?]0;x?' ?q?\n");
 }
 
 }  // namespace

@@ -150,18 +150,28 @@ TEST_F(Requester, FailuresEndWithTheirFatalReport) {
         {"count short", [] { fake_short_write = 0; }, 109, "WriteFile"},
         {"text write", [] { fake_failing_write = 1; }, 232, "WriteFile"},
         {"text short", [] { fake_short_write = 1; }, 109, "WriteFile"},
-        {"standard output",
+        {"standard output full",
          [] {
              fake_pipe_input = {"result\r\n"};
              fake_failing_write = 2;
+             fake_write_error = 112;
          },
-         232, "WriteFile"},
+         112, "WriteFile"},
+        {"standard output short", [] { fake_pipe_input = {"result\r\n"}; fake_short_write = 2; },
+         109, "WriteFile"},
+        // The reader went away: the end is quiet and at once.
+        {"standard output closed",
+         [] {
+             fake_pipe_input = {"result\r\n", "more\r\n"};
+             fake_failing_write = 2;
+         },
+         232, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         fake_reset();
         c.setup();
-        std::string report = c.step + " failed with error " + std::to_string(c.code) +
+        std::string report = c.step.empty() ? "" : c.step + " failed with error " + std::to_string(c.code) +
                              ": fake text for " + std::to_string(c.code % 10) + "\n";
         EXPECT_EXIT(requester_entry(), ::testing::ExitedWithCode(c.code), exactly(report));
     }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/format.h"
 #include "base/reports.h"
 #include "tests/fake_platform/fake_platform.h"
 
@@ -46,6 +47,41 @@ TEST(ReportsDeathTest, MessageBoxTextIsNeverCutShort) {
 #endif
     EXPECT_EXIT(message_box_report(u"Create worker process"), ::testing::ExitedWithCode(status),
                 "BOX: Create worker process failed with error -2147483647: fake text for 9\n$");
+}
+
+// The first write that fails ends the run with its code: quietly when the
+// reader went away (Windows' broken-pipe codes here), with the report
+// "Write output" otherwise, and with no report when standard error itself
+// cannot take it.
+TEST(ReportsDeathTest, AFailedWriteEndsTheRunWithItsCode) {
+    struct Case {
+        const char* what;
+        uint32_t out_error, err_error;
+        int status;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"disk full", 112, 0, 112, "Write output failed with error 112: fake text for 2\n"},
+        {"pipe closed", 232, 0, 232, ""},
+        {"pipe broken", 109, 0, 109, ""},
+        {"standard error full too", 112, 39, 112, ""},
+        {"standard error full", 0, 39, 39, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake_reset();
+        fake_out_write_error = c.out_error;
+        fake_err_write_error = c.err_error;
+        EXPECT_EXIT(
+            {
+                print_out(u"C:\\a.doc\n");
+                print_err(u"Unable to access drive q\n");
+                print_out(u"C:\\b.doc\n");
+                deliver_output();
+                platform_exit_process(0);
+            },
+            ::testing::ExitedWithCode(c.status), "^" + c.err + "$");
+    }
 }
 
 }  // namespace

@@ -98,29 +98,37 @@ TEST_F(Scan, ReplyNamingRecordZeroOrBelowEndsTheScan) {
     }
 }
 
-TEST_F(ScanDeathTest, ReplyAboveTheRequestIsFatal) {
-    FakeDisk& disk = disk_with_root(8);
-    fake_add_file(disk, 6, 1, {{kRoot, u"six"}});
-    disk.named_as[5] = 6;  // asked for 5 after 6: the reply names 6 again
-    platform_set_last_error(31);
-    EXPECT_EXIT(scan(disk, u"*"), ::testing::ExitedWithCode(31),
-                literal_to_end("Semantic error failed with error 31: fake text for 1\n"));
-}
-
-TEST_F(ScanDeathTest, RecordBufferThatCannotBeAllocatedIsFatal) {
-    FakeDisk& disk = disk_with_root(8);
-    platform_set_last_error(8);
-    heap_failure_countdown = 1;
-    EXPECT_EXIT(scan(disk, u"*"), ::testing::ExitedWithCode(8),
-                literal_to_end("Allocate file buffer failed with error 8: fake text for 8\n"));
-}
-
-TEST_F(ScanDeathTest, NameCopyThatCannotBeAllocatedIsFatal) {
-    FakeDisk& disk = disk_with_root(8);
-    platform_set_last_error(14);
-    heap_failure_countdown = 2;
-    EXPECT_EXIT(scan(disk, u"*"), ::testing::ExitedWithCode(14),
-                literal_to_end("OOM failed with error 14: fake text for 4\n"));
+// The heap sets no error and a contradicting reply follows a request that
+// succeeded: each report carries its own code, whatever code was current.
+TEST_F(ScanDeathTest, FatalFailuresCarryTheirOwnCode) {
+    struct Case {
+        const char* what;
+        int64_t countdown;
+        bool reply_above;
+        uint32_t code;
+        std::string report;
+    };
+    const Case cases[] = {
+        {"record buffer", 1, false, 8, "Allocate file buffer failed with error 8: fake text for 8\n"},
+        {"name copy", 2, false, 8, "OOM failed with error 8: fake text for 8\n"},
+        {"reply above the request", -1, true, 1392,
+         "Semantic error failed with error 1392: fake text for 2\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake_reset();
+        FakeDisk& disk = disk_with_root(8);
+        fake_add_file(disk, 6, 1, {{kRoot, u"six"}});
+        if (c.reply_above) disk.named_as[5] = 6;  // asked for 5 after 6: the reply names 6 again
+        heap_failure_countdown = c.countdown;
+#ifdef _WIN32
+        const int status = int(c.code);
+#else
+        const int status = int(c.code & 0xFF);  // a Linux parent sees the low byte only
+#endif
+        EXPECT_EXIT(scan(disk, u"*"), ::testing::ExitedWithCode(status), literal_to_end(c.report));
+        heap_failure_countdown = -1;
+    }
 }
 
 // The matcher's own copy failing costs that name only; a failure inside path
@@ -173,6 +181,10 @@ TEST_F(Scan, EveryLongNameOfARecordIsTested) {
         {"empty name, '?'", {{kRoot, u""}}, u"?", "C:\\.\n"},
         {"unit 0 ends the matched name", {{kRoot, std::u16string(u"ab\0c", 4)}}, u"ab",
          "C:\\ab?c\n"},
+        // What would drive a terminal is shown as '?' or U+FFFD, never as itself.
+        {"controls, separators, overrides, lone halves",
+         {{kRoot, u"a\x9b" u"31m\u2028b\u202etxt.exe\xdcc3\xdca9"}}, u"a*",
+         "C:\\a?31m?b?txt.exe\xef\xbf\xbd\xef\xbf\xbd\n"},
     };
     for (const Case& c : cases) {
         fake_reset();
@@ -198,6 +210,7 @@ TEST_F(Scan, PrefixIsTheDevicePathFromItsFifthUnit) {
         {u"\\\\.\\", "\\name\n"},
         {u"\\\\.", "\\name\n"},
         {u"", "\\name\n"},
+        {u"\\\\?\\/img\x1b]0;x\x07\\", "/img?]0;x?\\\\name\n"},
     };
     for (const Case& c : cases) {
         fake_reset();

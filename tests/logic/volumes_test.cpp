@@ -12,10 +12,11 @@
 namespace {
 
 const std::u16string kVolumeA = u"\\\\?\\Volume{aaaaaaaa-0000-0000-0000-000000000001}\\";
-const std::u16string kVolumeB = u"\\\\?\\Volume{bbbbbbbb-0000-0000-0000-000000000002}\\";
+// Volume names come from the system: B's would set a terminal's title.
+const std::u16string kVolumeB = u"\\\\?\\Volume{bbbbbbbb-\x1b]0;x\x07-0000-000000000002}\\";
 const std::u16string kVolumeC = u"\\\\?\\Volume{cccccccc-0000-0000-0000-000000000003}\\";
 const std::string kNameA = "\\\\?\\Volume{aaaaaaaa-0000-0000-0000-000000000001}\\";
-const std::string kNameB = "\\\\?\\Volume{bbbbbbbb-0000-0000-0000-000000000002}\\";
+const std::string kNameB = "\\\\?\\Volume{bbbbbbbb-?]0;x?-0000-000000000002}\\";  // as shown
 
 class Volumes : public ::testing::Test {
   protected:
@@ -67,6 +68,7 @@ TEST_F(Volumes, DevicePathIsPrefixAndFirstMountPathLessItsLastUnit) {
         {{u""}, "Unable to access volume '\\\\.'\n"},
         {{u"Q:"}, "Unable to access volume '\\\\.\\Q'\n"},
         {{u"Q"}, "Unable to access volume '\\\\.\\'\n"},
+        {{u"D:\\\u202e\x85txt.exe\\"}, "Unable to access volume '\\\\.\\D:\\??txt.exe'\n"},
     };
     for (const Case& c : cases) {
         fake_reset();
