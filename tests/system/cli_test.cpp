@@ -2,9 +2,12 @@
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "tests/system/run_process.h"
@@ -126,6 +129,73 @@ TEST(CommandLine, UnderSudoTheInvokingUsersDrivesAreSearched) {
     remove_tree(empty_prefix);
     remove_tree(home);
     remove_tree(std::filesystem::path(image).parent_path());
+}
+
+// Runs morla with standard output (fd 1) or standard error (fd 2) on /dev/full
+// or, for "closed", on a pipe whose reader has already gone; the other stream
+// is captured.
+ProcessResult run_writing_to(int fd, const std::string& target, const std::vector<std::string>& args,
+                             const std::string& prefix) {
+    ProcessResult result;
+    int gone[2], captured[2];
+    if (pipe2(gone, O_CLOEXEC) != 0 || pipe2(captured, O_CLOEXEC) != 0) return result;
+    close(gone[0]);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int out = target == "closed" ? gone[1] : open(target.c_str(), O_WRONLY);
+        dup2(out, fd);
+        dup2(captured[1], 3 - fd);
+        setenv("WINEPREFIX", prefix.c_str(), 1);
+        std::vector<char*> argv = {const_cast<char*>(MORLA_BINARY)};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(MORLA_BINARY, argv.data());
+        _exit(127);
+    }
+    close(gone[1]);
+    close(captured[1]);
+    char buffer[4096];
+    for (ssize_t n; (n = read(captured[0], buffer, sizeof buffer)) > 0;)
+        (fd == 1 ? result.err : result.out).append(buffer, size_t(n));
+    close(captured[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+// The first write that fails ends the run with its code: a full disk with
+// the report (when standard error can take it), a reader that went away
+// quietly, never by a signal and never with status 0.
+TEST(Streams, AFailedWriteEndsTheRunWithItsCode) {
+    struct Case {
+        int fd;
+        std::string target;
+        bool search;  // a search of drive C, or the usage text
+        int status;
+        std::string other;
+    };
+    const Case cases[] = {
+        {1, "/dev/full", true, 28, "Write output failed with error 28: No space left on device\n"},
+        {1, "closed", true, 32, ""},
+        {2, "/dev/full", false, 28, ""},
+        {2, "closed", false, 32, ""},
+    };
+    std::string image = unpack_image(fixture_path("names.img.gz"));
+    std::string prefix = make_temp_folder();
+    if (!image.empty()) link_drive(prefix, 'c', image);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.fd) + " " + c.target);
+        // Only an administrator gets as far as the drives.
+        if (c.search && (geteuid() != 0 || image.empty())) continue;
+        ProcessResult r = run_writing_to(c.fd, c.target, c.search ? std::vector<std::string>{"*", "C"}
+                                                                  : std::vector<std::string>{},
+                                         prefix);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(c.fd == 1 ? r.err : r.out, c.other);
+    }
+    remove_tree(prefix);
+    if (!image.empty()) remove_tree(image.substr(0, image.rfind('/')));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <vector>
 #include <unistd.h>
 
+#include "platform/posix/utf8.h"
 #include "tests/system/run_process.h"
 #include "tests/system/test_volumes.h"
 
@@ -168,6 +169,44 @@ TEST_F(SearchNames, HardLinkedFilePrintsOncePerLongName) {
     }
     ASSERT_TRUE(at_a && at_b);
     EXPECT_EQ(at_a > at_b ? at_a - at_b : at_b - at_a, 1u);
+}
+
+// Names made to drive a terminal, and names no UTF-8 could make (lone
+// surrogates, U+0000), each print as one line of valid UTF-8 in which every
+// such character shows as '?' or U+FFFD.
+TEST(SearchHostileNames, EachIsOneLineOfValidUtf8ThatCannotDriveATerminal) {
+    Drive drive("hostile-names.img.gz");
+    if (drive.image.empty()) GTEST_SKIP() << "tests/fixtures/hostile-names.img.gz is absent";
+    ProcessResult r = drive.morla("*");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    const std::string h = "C:\\hostile\\", fffd = "\xef\xbf\xbd";
+    const Lines expected = {
+        h + "a?31mRED?0m.txt",   h + "e?0;TITLE?.txt",   h + "o?0;unterminated.txt",
+        h + "b?C:\\Windows\\System32\\fake.txt",    h + "l?line?para.txt",
+        h + "d?txt.exe",         h + "m???????????.txt", h + "esc?[31mred?.txt",
+        h + "del?.txt",          h + "e-acute-\xc3\xa9.txt",
+        h + "lone-" + fffd + ".txt", h + "high-" + fffd + ".txt",
+        h + "pair-" + fffd + fffd + ".txt", h + "e-acute-" + fffd + fffd + ".txt",
+        h + "nul-?.txt"};
+    Lines shown;
+    for (const std::string& line : lines_of(r.out))
+        if (line.rfind(h, 0) == 0) shown.insert(line);
+    EXPECT_EQ(shown, expected);
+    // Decoding marks each byte that is not valid UTF-8 as U+DC80-U+DCFF.
+    std::u16string units(r.out.size(), u'\0');
+    units.resize(utf8_to_utf16(r.out.data(), r.out.size(), units.data()));
+    for (size_t i = 0; i < units.size(); ++i) {
+        char16_t c = units[i];
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            ++i;  // a character beyond U+FFFF, whole
+            continue;
+        }
+        bool listed = (c < 0x20 && c != u'\n') || (c >= 0x7F && c <= 0x9F) || c == 0x061C ||
+                      c == 0x200E || c == 0x200F || (c >= 0x2028 && c <= 0x202E) ||
+                      (c >= 0x2066 && c <= 0x2069);
+        ASSERT_FALSE(listed || (c >= 0xDC00 && c <= 0xDFFF)) << "unit " << std::hex << unsigned(c);
+    }
 }
 
 // Lines come in descending record numbers, not by name or folder.
