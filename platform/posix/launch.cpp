@@ -2,13 +2,14 @@
 // for ShellExecuteExW's "runas") and the relay's worker (CreateProcessW).
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <spawn.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 #include "platform/posix/command_line.h"
-#include "platform/posix/dosdevices.h"
 #include "platform/posix/processes.h"
 #include "platform/posix/utf8.h"
 
@@ -36,16 +37,29 @@ std::vector<char*> argv_of(std::vector<std::string>& words) {
     return argv;
 }
 
-// The requester's prefix folder as an absolute path, so that the elevated
-// side, which starts with root's environment and maybe elsewhere, sees the
-// same drives.
-std::string absolute_prefix_folder() {
-    std::string prefix = posix_prefix_folder();
-    if (prefix.empty() || prefix[0] == '/') return prefix;
-    std::string folder(4096, '\0');
-    if (!getcwd(folder.data(), folder.size())) return prefix;
-    folder.resize(folder.find('\0'));
-    return folder + "/" + prefix;
+// Whether path still names the file this process runs: not when the file
+// was deleted (the kernel then shows " (deleted)" after its old path) or
+// another file was put in its place.
+bool names_running_file(const std::string& path) {
+    const std::string deleted = " (deleted)";
+    if (path.size() >= deleted.size() &&
+        path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
+        return false;
+    struct stat running, named;
+    return stat("/proc/self/exe", &running) == 0 && stat(path.c_str(), &named) == 0 &&
+           running.st_dev == named.st_dev && running.st_ino == named.st_ino;
+}
+
+// The relay's environment for the worker, with the requester's prefix folder
+// as WINEPREFIX (none when the requester has none), so that the worker
+// searches the drives the requester sees.
+int worker_environment(int pipe, std::vector<std::string>* words) {
+    std::string prefix;
+    if (!posix_requester_prefix(pipe, &prefix)) return 0;
+    for (char** variable = environ; *variable; ++variable)
+        if (std::strncmp(*variable, "WINEPREFIX=", 11) != 0) words->push_back(*variable);
+    if (!prefix.empty()) words->push_back("WINEPREFIX=" + prefix);
+    return 1;
 }
 
 }  // namespace
@@ -83,12 +97,12 @@ std::string posix_find_launcher() {
 int platform_shell_execute_runas(const wchar* file, const wchar* parameters, Handle* process) {
     std::string launcher = posix_find_launcher();
     if (launcher.empty()) return fail(ENOENT);
-    std::vector<std::string> words = {launcher};
-    std::string prefix = absolute_prefix_folder();
-    if (!prefix.empty()) words.push_back("WINEPREFIX=" + prefix);
     std::u16string program(file);
     if (program.empty() || program[0] != u'/') return fail(EINVAL);
-    words.push_back(to_bytes(program));
+    std::string path = to_bytes(program);
+    // The user approves the program they started, not what its path holds now.
+    if (!names_running_file(path)) return fail(ESTALE);
+    std::vector<std::string> words = {launcher, path};
     for (const std::u16string& parameter : command_line_split_arguments(parameters))
         words.push_back(to_bytes(parameter));
     std::vector<char*> argv = argv_of(words);
@@ -103,7 +117,8 @@ int platform_shell_execute_runas(const wchar* file, const wchar* parameters, Han
 // The worker gets the pipe as descriptors 0, 1 and 2 and nothing else, in a
 // session of its own, without a terminal like a process started with no
 // console window: whatever becomes of the terminal sudo gave the relay
-// cannot reach it.
+// cannot reach it. The relay's own program is started from the very file the
+// relay runs, and with the requester's drives.
 int platform_create_worker(const wchar* program, wchar* command_line, Handle pipe,
                            Handle* process, Handle* thread) {
     int fd = pipe && pipe != INVALID_HANDLE ? static_cast<PosixHandle*>(pipe)->fd : -1;
@@ -111,7 +126,10 @@ int platform_create_worker(const wchar* program, wchar* command_line, Handle pip
     std::vector<std::string> words;
     for (const std::u16string& word : command_line_split(command_line)) words.push_back(to_bytes(word));
     std::vector<char*> argv = argv_of(words);
-    std::string path = to_bytes(program);
+    std::string path = posix_names_own_program(program) ? "/proc/self/exe" : to_bytes(program);
+    std::vector<std::string> variables;
+    if (!worker_environment(fd, &variables)) return fail(errno);
+    std::vector<char*> environment = argv_of(variables);
 
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
@@ -122,7 +140,8 @@ int platform_create_worker(const wchar* program, wchar* command_line, Handle pip
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
     pid_t pid = 0;
-    int error = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), environ);
+    int error = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(),
+                            environment.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (error) return fail(error);

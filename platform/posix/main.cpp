@@ -9,12 +9,15 @@
 #include "base/reports.h"
 #include "front/entry.h"
 #include "platform/posix/process_args.h"
+#include "platform/posix/processes.h"
 #include "platform/posix/utf8.h"
 
 int main(int argc, char** argv) {
     // A reader that went away fails the write (EPIPE), which ends the run
     // quietly with that code: never a death by signal.
     std::signal(SIGPIPE, SIG_IGN);
+    // The relay's worker ends once nobody listens, even while it writes nothing.
+    posix_watch_relay_socket();
     // Results go out in large blocks when they do not go to a terminal.
     if (!isatty(STDOUT_FILENO)) std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     std::vector<std::vector<wchar>> storage;

@@ -1,15 +1,18 @@
 // The relay pipe on Linux: a Unix stream socket in the abstract namespace,
 // named after the pipe name. Each end checks who is at the other: the
 // requester takes only an elevated (root) relay, the relay only the user who
-// asked for elevation (SUDO_UID).
+// asked for elevation (SUDO_UID). The worker watches its end for the
+// requester's hang-up.
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -93,7 +96,38 @@ bool launch_has_ended(PosixProcess* launched) {
     return true;
 }
 
+// The worker's standard input, output and error are the relay's end of the
+// pipe, all three one and the same socket.
+bool standard_handles_are_one_socket() {
+    struct stat first;
+    if (fstat(STDIN_FILENO, &first) != 0 || !S_ISSOCK(first.st_mode)) return false;
+    for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat other;
+        if (fstat(fd, &other) != 0 || other.st_dev != first.st_dev || other.st_ino != first.st_ino)
+            return false;
+    }
+    return true;
+}
+
+// Waits for the requester's end to close (poll reports a hang-up whatever
+// events are asked for) and ends the process as a failed write to a reader
+// that went away would.
+void* end_on_hang_up(void*) {
+    for (;;) {
+        pollfd socket = {STDOUT_FILENO, 0, 0};
+        int count = poll(&socket, 1, -1);
+        if (count < 0 && errno != EINTR) return nullptr;
+        if (count > 0 && (socket.revents & (POLLHUP | POLLERR | POLLNVAL))) _exit(EPIPE);
+    }
+}
+
 }  // namespace
+
+void posix_watch_relay_socket() {
+    if (!standard_handles_are_one_socket()) return;
+    pthread_t watcher;
+    if (pthread_create(&watcher, nullptr, end_on_hang_up, nullptr) == 0) pthread_detach(watcher);
+}
 
 Handle platform_create_named_pipe(const wchar* name) {
     sockaddr_un address;

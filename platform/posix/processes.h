@@ -1,5 +1,6 @@
 // Processes behind Handles on Linux (the launched elevation and the worker),
-// and the elevation launcher the rights query and the launch both look for.
+// the elevation launcher the rights query and the launch both look for, and
+// what the relay and its worker learn about the requester and themselves.
 #pragma once
 
 #include <string>
@@ -19,3 +20,21 @@ PosixProcess* posix_new_process(pid_t pid);
 // The path of the elevation launcher (sudo) found along PATH; empty when it
 // is not installed.
 std::string posix_find_launcher();
+
+// In the relay's worker, whose standard handles are all the relay socket:
+// starts a watcher that ends the process (status EPIPE) within moments of
+// the requester hanging up, whether the search is writing, scanning without
+// a match, or blocked on a drive target. Does nothing in any other process.
+void posix_watch_relay_socket();
+
+// The prefix folder of the requester at the other end of the relay socket:
+// its WINEPREFIX, else its HOME's .wine, made absolute against its working
+// directory (empty when it has neither), read through /proc. Returns 0 with
+// errno set when the requester cannot be read.
+int posix_requester_prefix(int socket, std::string* prefix);
+
+// Whether path is the program path platform_get_module_file_name gave out.
+// Whoever may write the program's folder can put another file under that
+// path at any time, so it is never opened again to start the program: the
+// file the process runs is reached through /proc/self/exe instead.
+bool posix_names_own_program(const wchar* path);

@@ -32,7 +32,14 @@ int fd_of(Handle handle) {
 // Standard output's handle is never closed; it lives as long as the process.
 PosixHandle standard_output = {POSIX_FILE, STDOUT_FILENO};
 
+// The program path GetModuleFileNameW's stand-in last gave out, whole.
+std::u16string own_program_path;
+
 }  // namespace
+
+bool posix_names_own_program(const wchar* path) {
+    return !own_program_path.empty() && own_program_path == path;
+}
 
 // getrandom needs no context; the context steps always succeed.
 int platform_crypt_acquire_context(uintptr_t* context) {
@@ -68,6 +75,7 @@ uint32_t platform_get_module_file_name(wchar* buffer, uint32_t capacity) {
     }
     std::u16string units(path.size(), u'\0');
     units.resize(utf8_to_utf16(path.data(), path.size(), units.data()));
+    own_program_path = units;
     if (capacity == 0) {
         errno = EINVAL;
         return uint32_t(fail_from_errno());

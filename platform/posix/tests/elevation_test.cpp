@@ -14,9 +14,12 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -200,13 +203,16 @@ std::string read_to_end(int fd) {
     return received;
 }
 
-// Accepts one client, sends it `send` (then ends its own writing when asked)
-// and keeps everything that comes back until the stream ends.
-std::thread serve(int listener, std::string send, bool end_writing, std::string* received) {
+// Accepts one client, runs `connected`, sends it `send` (then ends its own
+// writing when asked) and keeps everything that comes back until the stream
+// ends.
+std::thread serve(int listener, std::string send, bool end_writing, std::string* received,
+                  std::function<void()> connected = {}) {
     return std::thread([=] {
         if (!wait_readable(listener, 30000)) return;
         int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0) return;
+        if (connected) connected();
         if (!send.empty() && ::send(client, send.data(), send.size(), MSG_NOSIGNAL) < 0) {
             close(client);
             return;
@@ -265,6 +271,74 @@ TEST(RelayProcess, StartsTheWorkerOnTheFrameOrReports) {
         EXPECT_EQ(stream, c.stream);
     }
     remove_tree(prefix);
+}
+
+// Runs `work` in a child process as the unprivileged user 65534 (as this
+// user when the test is not root); true when it returned true.
+bool as_unprivileged_user(const std::function<bool()>& work) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+        _exit(work() ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The program's folder belongs to another user, who swaps the file while the
+// relay waits for the frame: the worker is still the program the relay runs.
+TEST(RelayProcess, WorkerIsTheFileTheRelayRunsWhateverItsPathHoldsLater) {
+    const std::string folder = make_temp_folder();
+    const std::string program = folder + "/morla", marker = folder + "/planted-ran";
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+    }
+    struct Case {
+        const char* what;
+        std::function<bool()> swap;
+    };
+    auto plant = [&](const std::string& path) {
+        const std::string planted = folder + "/planted";
+        std::ofstream(planted) << "#!/bin/sh\ntouch " << marker << "\necho planted\n";
+        return chmod(planted.c_str(), 0755) == 0 && rename(planted.c_str(), path.c_str()) == 0;
+    };
+    const Case cases[] = {
+        {"a planted file renamed over it", [&] { return plant(program); }},
+        // /proc/self/exe of the relay now reads "<program> (deleted)".
+        {"deleted, and a file planted under the name the kernel shows for it",
+         [&] { return unlink(program.c_str()) == 0 && plant(program + " (deleted)"); }},
+        {"the file deleted", [&] { return unlink(program.c_str()) == 0; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::error_code ignored;
+        fs::remove(program, ignored);
+        fs::remove(program + " (deleted)", ignored);
+        fs::remove(marker, ignored);
+        fs::copy_file(MORLA_BINARY, program);
+        chmod(program.c_str(), 0755);
+        if (root) {
+            ASSERT_EQ(chown(program.c_str(), 65534, 65534), 0);
+        }
+        std::string name = unique_pipe_name();
+        int listener = listen_on(name);
+        ASSERT_GE(listener, 0);
+        std::string stream;
+        bool swapped = false;
+        std::thread server = serve(listener, frame(u"morla x.txt 1"), false, &stream,
+                                   [&] { swapped = as_unprivileged_user(c.swap); });
+        ProcessResult relay =
+            run_process(program, {name}, {{"SUDO_UID", std::to_string(getuid())}}, 30);
+        server.join();
+        close(listener);
+        EXPECT_TRUE(swapped);
+        EXPECT_EQ(relay.status, 0) << relay.err;
+        EXPECT_EQ(stream, "Invalid drive letter '1'\n");
+        EXPECT_FALSE(fs::exists(marker));
+    }
+    remove_tree(folder);
 }
 
 TEST(RelayProcess, NobodyServesThePipe) {
@@ -475,6 +549,8 @@ class RealSudo : public ::testing::Test {
         fs::create_directories(prefix + "/dosdevices");
         image = an_ntfs_image();
         if (!image.empty()) link_drive(prefix, 'c', image);
+        // The users' default prefix folder, for a requester without WINEPREFIX.
+        fs::create_directory_symlink(prefix, folder + "/home/.wine");
 
         admin = "mtadm" + pid;
         plain = "mtusr" + pid;
@@ -483,8 +559,10 @@ class RealSudo : public ::testing::Test {
         plain_made =
             run_tool({"useradd", "-M", "-d", folder + "/home", "-s", "/bin/sh", plain}) == 0;
         // Checked before it goes live: a broken rule file would break sudo.
+        // Morla alone, without SETENV, which would let the user hand root an
+        // environment of their choosing.
         std::string draft = folder + "/sudoers";
-        std::ofstream(draft) << admin << " ALL=(root) NOPASSWD:SETENV: " << binary << "\n";
+        std::ofstream(draft) << admin << " ALL=(root) NOPASSWD: " << binary << "\n";
         rule_file = "/etc/sudoers.d/morla-test-" + pid;
         if (run_tool({"visudo", "-c", "-q", "-f", draft}) == 0) {
             fs::copy_file(draft, rule_file);
@@ -511,17 +589,31 @@ class RealSudo : public ::testing::Test {
         if (!skip_reason.empty()) GTEST_SKIP() << skip_reason;
     }
 
-    // Runs a morla binary as a user, without a terminal, with the test prefix.
-    static ProcessResult run_as(const std::string& user, const std::string& program,
-                                const std::vector<std::string>& args,
-                                bool without_standard_output = false) {
-        std::vector<std::string> words = {find_tool("runuser"), "-u", user, "--", "/usr/bin/env",
-                                          "WINEPREFIX=" + prefix};
+    // How the user names the test prefix: WINEPREFIX, WINEPREFIX relative to
+    // the working directory, or no WINEPREFIX (~/.wine links to it).
+    enum Prefix { ABSOLUTE, RELATIVE, HOME };
+
+    // The words that run a morla binary as a user, without a terminal.
+    static std::vector<std::string> as_user(const std::string& user, const std::string& program,
+                                            const std::vector<std::string>& args,
+                                            Prefix named = ABSOLUTE,
+                                            bool without_standard_output = false) {
+        std::vector<std::string> words = {find_tool("runuser"), "-u", user, "--", "/usr/bin/env"};
+        if (named == ABSOLUTE) words.push_back("WINEPREFIX=" + prefix);
+        if (named == RELATIVE) words.insert(words.end(), {"-C", folder, "WINEPREFIX=prefix"});
+        if (named == HOME) words.insert(words.end(), {"-u", "WINEPREFIX"});
         if (without_standard_output)
             words.insert(words.end(), {"/bin/sh", "-c", "exec \"$0\" \"$@\" >&-"});
         words.push_back(program);
         words.insert(words.end(), args.begin(), args.end());
-        return run_process(find_tool("setsid"), words, {}, 60);
+        return words;
+    }
+
+    static ProcessResult run_as(const std::string& user, const std::string& program,
+                                const std::vector<std::string>& args, Prefix named = ABSOLUTE,
+                                bool without_standard_output = false) {
+        return run_process(find_tool("setsid"),
+                           as_user(user, program, args, named, without_standard_output), {}, 60);
     }
 
     // Root's own search, standard output and error together as one stream.
@@ -532,14 +624,20 @@ class RealSudo : public ::testing::Test {
     }
 };
 
+// The worker searches the drives the requester sees, from its WINEPREFIX or
+// its ~/.wine, though sudo lets the user pass no environment.
 TEST_F(RealSudo, AdministratorSeesWhatRootsSearchPrints) {
     if (image.empty()) GTEST_SKIP() << "no NTFS image to search";
-    ProcessResult relayed = run_as(admin, binary, {"*", "C"});
     ProcessResult direct = run_as_root({"*", "C"});
     EXPECT_EQ(direct.status, 0);
-    EXPECT_EQ(relayed.status, 0);
-    EXPECT_EQ(relayed.err, "");
-    EXPECT_EQ(relayed.out, direct.out);
+    EXPECT_NE(direct.out, "");
+    for (Prefix named : {ABSOLUTE, RELATIVE, HOME}) {
+        SCOPED_TRACE(named);
+        ProcessResult relayed = run_as(admin, binary, {"*", "C"}, named);
+        EXPECT_EQ(relayed.status, 0);
+        EXPECT_EQ(relayed.err, "");
+        EXPECT_EQ(relayed.out, direct.out);
+    }
 }
 
 TEST_F(RealSudo, OutputFarAbove1024BytesArrivesWhole) {
@@ -563,7 +661,7 @@ TEST_F(RealSudo, ArgumentsReachTheWorkerUnchanged) {
 }
 
 TEST_F(RealSudo, RequesterWithoutStandardOutputReportsTheFirstChunk) {
-    ProcessResult result = run_as(admin, binary, {"x.txt", "q"}, true);
+    ProcessResult result = run_as(admin, binary, {"x.txt", "q"}, ABSOLUTE, true);
     EXPECT_EQ(result.status, 9);
     EXPECT_EQ(result.err, "WriteFile failed with error 9: Bad file descriptor\n");
 }
@@ -625,6 +723,101 @@ TEST_F(RealSudo, ProgramPathCutShortIsCaughtBeforeTheLaunch) {
     EXPECT_EQ(result.status, 36);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "GetModuleFileName failed with error 36: File name too long\n");
+}
+
+// The requester's file is replaced, by the user who owns its folder, after
+// the requester started from it: the requester launches nothing.
+TEST_F(RealSudo, RequesterRefusesToLaunchAFileReplacedSinceItStarted) {
+    const std::string swap = folder + "/swap", program = swap + "/morla",
+                      marker = swap + "/planted-ran";
+    fs::create_directories(swap);
+    fs::copy_file(binary, program);
+    ASSERT_EQ(chown(swap.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chown(program.c_str(), 65534, 65534), 0);
+    chmod(swap.c_str(), 0755);
+    // The requester runs the file opened here, started through this very
+    // descriptor after the swap; /proc/self/exe then reads "<program> (deleted)".
+    int running = open(program.c_str(), O_RDONLY);
+    ASSERT_GE(running, 0);
+    ASSERT_TRUE(as_unprivileged_user([&] {
+        std::ofstream(program + ".new") << "#!/bin/sh\ntouch " << marker << "\n";
+        return chmod((program + ".new").c_str(), 0755) == 0 &&
+               rename((program + ".new").c_str(), program.c_str()) == 0;
+    }));
+    ProcessResult result = run_as(admin, "/proc/self/fd/" + std::to_string(running), {"*", "C"});
+    close(running);
+    EXPECT_EQ(result.status, ESTALE);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "ShellExecuteEx failed with error 116: Stale file handle\n");
+    EXPECT_FALSE(fs::exists(marker));
+}
+
+// The pids of the processes of uid started as program with this first
+// argument (the requester's arguments reach the worker unchanged).
+std::vector<pid_t> processes_running(const std::string& program, uid_t uid,
+                                     const std::string& first_argument) {
+    std::vector<pid_t> pids;
+    const std::string start = program + '\0' + first_argument + '\0';
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator("/proc", ignored)) {
+        std::string name = entry.path().filename().string();
+        struct stat owner;
+        if (name.find_first_not_of("0123456789") != std::string::npos ||
+            stat(entry.path().c_str(), &owner) != 0 || owner.st_uid != uid)
+            continue;
+        std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+        std::string command((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (command.compare(0, start.size(), start) == 0) pids.push_back(pid_t(std::stoi(name)));
+    }
+    return pids;
+}
+
+// The requester dies while the worker scans, writing all the time or never:
+// within a second no Morla process of root is left, and the worker ended by
+// itself, not by a signal.
+TEST_F(RealSudo, KilledRequesterLeavesNoRootProcessBehind) {
+    if (image.empty()) GTEST_SKIP() << "no NTFS image to search";
+    // Orphans come to this process: the worker, once the relay has ended.
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    const uid_t admin_uid = getpwnam(admin.c_str())->pw_uid;
+    for (const std::string pattern : {"no-such-name", "*"}) {
+        SCOPED_TRACE(pattern);
+        std::vector<std::string> args = {pattern};
+        args.insert(args.end(), 10000, "C");  // a scan of many seconds
+        std::vector<std::string> words = as_user(admin, binary, args);
+        pid_t runner = fork();
+        if (runner == 0) {
+            int null = open("/dev/null", O_RDWR);
+            for (int fd = 0; fd < 3; ++fd) dup2(null, fd);
+            std::vector<char*> argv;
+            for (std::string& word : words) argv.push_back(word.data());
+            argv.push_back(nullptr);
+            setsid();
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        std::vector<pid_t> workers, requesters;
+        for (int i = 0; i < 200 && workers.empty(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            workers = processes_running(binary, 0, pattern);
+        }
+        requesters = processes_running(binary, admin_uid, pattern);
+        ASSERT_EQ(workers.size(), 1u);
+        ASSERT_EQ(requesters.size(), 1u);
+        kill(requesters[0], SIGKILL);
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        EXPECT_TRUE(processes_running(binary, 0, pattern).empty());
+        int status = -1;
+        if (waitpid(workers[0], &status, WNOHANG) == workers[0]) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == EPIPE) << status;
+        } else {
+            ADD_FAILURE() << "the worker is still running";
+            kill(workers[0], SIGKILL);
+            waitpid(workers[0], nullptr, 0);
+        }
+        waitpid(runner, nullptr, 0);
+    }
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
 TEST_F(RealSudo, RelayModeMakesNoAdministratorCheck) {

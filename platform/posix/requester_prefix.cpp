@@ -1,0 +1,108 @@
+// The requester's drive map, as the relay (root) learns it from the requester
+// itself rather than from anything passed through sudo: no rule for Morla
+// needs to let the user set the environment of a root process.
+#include <cerrno>
+#include <fcntl.h>
+#include <string>
+#include <sys/fsuid.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/posix/processes.h"
+
+namespace {
+
+// Longer than any environment the kernel starts a process with.
+const size_t kEnvironmentLimit = 4 << 20;
+
+int fail(int error) {
+    errno = error;
+    return 0;
+}
+
+// The value of name in a block of NUL-ended "NAME=value" strings; empty when
+// it is absent.
+std::string variable(const std::string& block, const std::string& name) {
+    const std::string key = name + "=";
+    for (size_t at = 0; at < block.size();) {
+        size_t end = block.find('\0', at);
+        if (end == std::string::npos) end = block.size();
+        if (block.compare(at, key.size(), key) == 0)
+            return block.substr(at + key.size(), end - at - key.size());
+        at = end + 1;
+    }
+    return std::string();
+}
+
+int read_all(int fd, std::string* text) {
+    char chunk[65536];
+    for (;;) {
+        ssize_t got = read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return 0;
+        if (got == 0) return 1;
+        if (text->size() + size_t(got) > kEnvironmentLimit) return fail(E2BIG);
+        text->append(chunk, size_t(got));
+    }
+}
+
+// The environment of the process whose /proc folder is open, which must
+// belong to uid.
+int read_environment(int process, uid_t uid, std::string* environment) {
+    struct stat owner;
+    if (fstat(process, &owner) != 0) return 0;
+    if (owner.st_uid != uid) return fail(EACCES);
+    int fd = openat(process, "environ", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    int ok = read_all(fd, environment);
+    int error = errno;
+    close(fd);
+    errno = error;
+    return ok;
+}
+
+// The prefix folder the process's environment names, made absolute against
+// its working directory; empty when it names none.
+int prefix_of(int process, uid_t uid, std::string* prefix) {
+    std::string environment;
+    if (!read_environment(process, uid, &environment)) return 0;
+    // The same rule the requester itself follows to find its drives.
+    std::string folder = variable(environment, "WINEPREFIX");
+    if (folder.empty()) {
+        std::string home = variable(environment, "HOME");
+        if (!home.empty()) folder = home + "/.wine";
+    }
+    if (!folder.empty() && folder[0] != '/') {
+        std::string cwd(4096, '\0');
+        ssize_t n = readlinkat(process, "cwd", cwd.data(), cwd.size());
+        if (n < 0) return 0;
+        if (size_t(n) == cwd.size() || cwd[0] != '/') return fail(ENAMETOOLONG);
+        folder = cwd.substr(0, size_t(n)) + "/" + folder;
+    }
+    *prefix = folder;
+    return 1;
+}
+
+}  // namespace
+
+int posix_requester_prefix(int socket, std::string* prefix) {
+    ucred peer;
+    socklen_t size = sizeof peer;
+    if (getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return 0;
+    if (peer.pid <= 0) return fail(ESRCH);
+    // With the requester's own file-system identity the kernel lets the
+    // relay read the requester's environment and folder as the requester
+    // could, without asking for a privilege root may have been denied.
+    gid_t old_gid = gid_t(setfsgid(peer.gid));
+    uid_t old_uid = uid_t(setfsuid(peer.uid));
+    int process = open(("/proc/" + std::to_string(peer.pid)).c_str(),
+                       O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int ok = process >= 0 && prefix_of(process, peer.uid, prefix);
+    int error = errno;
+    if (process >= 0) close(process);
+    setfsuid(old_uid);
+    setfsgid(old_gid);
+    errno = error;
+    return ok;
+}
