@@ -115,6 +115,18 @@ check "messages keep every character (UTF-8); a lone surrogate becomes U+FFFD" 0
     x.txt é 😀 qdrive q
 check "a pattern alone searches every volume and prints no match" 0 "" - '*.no-such-morla-name'
 
+# A failed write ends the run with the system's code: standard error on a
+# full disk (wine answers ERROR_DISK_FULL, 112) leaves no room for a report.
+checks=$((checks + 1))
+got_status=0
+timeout 60 wine "$exe" x.txt 1 >"$work/out" 2>/dev/full </dev/null || got_status=$?
+if [ "$got_status" -eq 112 ] && [ ! -s "$work/out" ]; then
+    echo "windows: ok: standard error on a full disk ends the run with error 112"
+else
+    failures=$((failures + 1))
+    echo "windows: FAIL: standard error on a full disk: exit status $got_status, expected 112"
+fi
+
 # On a terminal wine gives the program a console: the text then goes through
 # the console's wide-character output. script(1) provides the terminal.
 if command -v script >/dev/null; then

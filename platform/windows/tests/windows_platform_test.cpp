@@ -6,11 +6,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+#include <io.h>
 #include <windows.h>
 
 #include "base/format.h"
@@ -134,6 +136,25 @@ TEST(WindowsStreamsDeathTest, RedirectedOutputIsUtf8WithCrLfAndSurvivesAFatalRep
     EXPECT_EQ(errors.substr(errors.size() - 3), "\r\r\n");
     std::remove(out.c_str());
     std::remove(err.c_str());
+}
+
+// Standard output on a pipe whose reader has gone: the write that fails ends
+// the run at once, quietly, with the system's broken-pipe code.
+void write_to_a_pipe_nobody_reads() {
+    HANDLE reader = nullptr, writer = nullptr;
+    if (!CreatePipe(&reader, &writer, nullptr, 0)) ExitProcess(1);
+    CloseHandle(reader);
+    _dup2(_open_osfhandle(reinterpret_cast<intptr_t>(writer), _O_WRONLY), _fileno(stdout));
+    print_out(u"C:\\a.doc\n");
+    deliver_output();
+    ExitProcess(0);
+}
+
+TEST(WindowsStreamsDeathTest, AReaderThatWentAwayEndsTheRunQuietly) {
+    auto broken_pipe = [](int status) {
+        return platform_reader_gone(uint32_t(status)) != 0;
+    };
+    EXPECT_EXIT(write_to_a_pipe_nobody_reads(), broken_pipe, "^$");
 }
 
 TEST(WindowsPlatform, ReportsAskTheSystemForTextAndMemory) {
