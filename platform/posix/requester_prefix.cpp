@@ -13,7 +13,7 @@
 
 namespace {
 
-// Longer than any environment the kernel starts a process with.
+// Far beyond any real environment; a larger one is refused, not read on.
 const size_t kEnvironmentLimit = 4 << 20;
 
 int fail(int error) {

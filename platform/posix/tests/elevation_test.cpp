@@ -274,7 +274,8 @@ TEST(RelayProcess, StartsTheWorkerOnTheFrameOrReports) {
 }
 
 // Runs `work` in a child process as the unprivileged user 65534 (as this
-// user when the test is not root); true when it returned true.
+// user when the test is not root); true when it returned true. The child of
+// a process with threads may only make system calls: no allocation.
 bool as_unprivileged_user(const std::function<bool()>& work) {
     pid_t pid = fork();
     if (pid == 0) {
@@ -290,7 +291,9 @@ bool as_unprivileged_user(const std::function<bool()>& work) {
 // relay waits for the frame: the worker is still the program the relay runs.
 TEST(RelayProcess, WorkerIsTheFileTheRelayRunsWhateverItsPathHoldsLater) {
     const std::string folder = make_temp_folder();
-    const std::string program = folder + "/morla", marker = folder + "/planted-ran";
+    const std::string program = folder + "/morla", shown = program + " (deleted)",
+                      planted = folder + "/planted", marker = folder + "/planted-ran",
+                      script = "#!/bin/sh\ntouch '" + marker + "'\necho planted\n";
     const bool root = geteuid() == 0;
     if (root) {
         ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
@@ -299,23 +302,24 @@ TEST(RelayProcess, WorkerIsTheFileTheRelayRunsWhateverItsPathHoldsLater) {
         const char* what;
         std::function<bool()> swap;
     };
-    auto plant = [&](const std::string& path) {
-        const std::string planted = folder + "/planted";
-        std::ofstream(planted) << "#!/bin/sh\ntouch " << marker << "\necho planted\n";
-        return chmod(planted.c_str(), 0755) == 0 && rename(planted.c_str(), path.c_str()) == 0;
+    auto plant = [&](const char* path) {
+        int fd = open(planted.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0755);
+        bool written = fd >= 0 && write(fd, script.data(), script.size()) == ssize_t(script.size());
+        if (fd >= 0) close(fd);
+        return written && rename(planted.c_str(), path) == 0;
     };
     const Case cases[] = {
-        {"a planted file renamed over it", [&] { return plant(program); }},
+        {"a planted file renamed over it", [&] { return plant(program.c_str()); }},
         // /proc/self/exe of the relay now reads "<program> (deleted)".
         {"deleted, and a file planted under the name the kernel shows for it",
-         [&] { return unlink(program.c_str()) == 0 && plant(program + " (deleted)"); }},
+         [&] { return unlink(program.c_str()) == 0 && plant(shown.c_str()); }},
         {"the file deleted", [&] { return unlink(program.c_str()) == 0; }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::error_code ignored;
         fs::remove(program, ignored);
-        fs::remove(program + " (deleted)", ignored);
+        fs::remove(shown, ignored);
         fs::remove(marker, ignored);
         fs::copy_file(MORLA_BINARY, program);
         chmod(program.c_str(), 0755);
@@ -802,19 +806,22 @@ TEST_F(RealSudo, KilledRequesterLeavesNoRootProcessBehind) {
             workers = processes_running(binary, 0, pattern);
         }
         requesters = processes_running(binary, admin_uid, pattern);
-        ASSERT_EQ(workers.size(), 1u);
-        ASSERT_EQ(requesters.size(), 1u);
-        kill(requesters[0], SIGKILL);
+        EXPECT_EQ(workers.size(), 1u);
+        EXPECT_EQ(requesters.size(), 1u);
+        for (pid_t requester : requesters) kill(requester, SIGKILL);
         std::this_thread::sleep_for(std::chrono::seconds(1));
         EXPECT_TRUE(processes_running(binary, 0, pattern).empty());
-        int status = -1;
-        if (waitpid(workers[0], &status, WNOHANG) == workers[0]) {
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == EPIPE) << status;
-        } else {
-            ADD_FAILURE() << "the worker is still running";
-            kill(workers[0], SIGKILL);
-            waitpid(workers[0], nullptr, 0);
+        for (pid_t worker : workers) {
+            int status = -1;
+            if (waitpid(worker, &status, WNOHANG) != worker) {
+                ADD_FAILURE() << "the worker is still running";
+                kill(worker, SIGKILL);
+                waitpid(worker, nullptr, 0);
+            } else {
+                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == EPIPE) << status;
+            }
         }
+        kill(runner, SIGKILL);
         waitpid(runner, nullptr, 0);
     }
     prctl(PR_SET_CHILD_SUBREAPER, 0);
