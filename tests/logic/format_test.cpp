@@ -101,7 +101,8 @@ TEST(SafeText, ReplacesExactlyTheUnitsThatDriveATerminal) {
         for (size_t before : {size_t(0), size_t(15), size_t(16), size_t(17), size_t(40)}) {
             std::u16string text = std::u16string(before, u'a') + c.text + u"zz";
             std::u16string out(text.size(), u'#');
-            ASSERT_EQ(copy_safe_text(text.data(), text.size(), out.data(), out.size()), text.size());
+            ASSERT_EQ(copy_safe_text(text.data(), text.size(), out.data(), out.size()),
+                      text.size());
             EXPECT_EQ(out, std::u16string(before, u'a') + c.shown + u"zz") << before;
         }
     }
@@ -116,14 +117,6 @@ TEST(SafeText, APairIsNeverSplitAtTheEndOfTheRoom) {
     // A lone high surrogate at the end of the room is not held back.
     EXPECT_EQ(copy_safe_text(u"ab\xd83d" u"c", 4, out, 3), 3u);
     EXPECT_EQ(std::u16string(out, 3), u"ab\ufffd");
-}
-
-TEST(Print, SafePrintFiltersItsArgumentsOnly) {
-    fake_reset();
-    std::u16string name(300, u'n');
-    name += u"\x1b]0;x\x07";
-    print_stream_safe(STREAM_ERR, u"Volume\t'%s' %.*s\n", name.c_str(), 3, u"\x9bq\u202e");
-    EXPECT_EQ(fake_err, u"Volume\t'" + std::u16string(300, u'n') + u"?]0;x?' ?q?\n");
 }
 
 }  // namespace

@@ -157,7 +157,11 @@ TEST_F(Requester, FailuresEndWithTheirFatalReport) {
              fake_write_error = 112;
          },
          112, "WriteFile"},
-        {"standard output short", [] { fake_pipe_input = {"result\r\n"}; fake_short_write = 2; },
+        {"standard output short",
+         [] {
+             fake_pipe_input = {"result\r\n"};
+             fake_short_write = 2;
+         },
          109, "WriteFile"},
         // The reader went away: the end is quiet and at once.
         {"standard output closed",
@@ -171,8 +175,10 @@ TEST_F(Requester, FailuresEndWithTheirFatalReport) {
         SCOPED_TRACE(c.what);
         fake_reset();
         c.setup();
-        std::string report = c.step.empty() ? "" : c.step + " failed with error " + std::to_string(c.code) +
-                             ": fake text for " + std::to_string(c.code % 10) + "\n";
+        std::string report = c.step.empty() ? ""
+                                            : c.step + " failed with error " +
+                                                  std::to_string(c.code) + ": fake text for " +
+                                                  std::to_string(c.code % 10) + "\n";
         EXPECT_EXIT(requester_entry(), ::testing::ExitedWithCode(c.code), exactly(report));
     }
 }

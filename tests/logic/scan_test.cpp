@@ -109,7 +109,8 @@ TEST_F(ScanDeathTest, FatalFailuresCarryTheirOwnCode) {
         std::string report;
     };
     const Case cases[] = {
-        {"record buffer", 1, false, 8, "Allocate file buffer failed with error 8: fake text for 8\n"},
+        {"record buffer", 1, false, 8,
+         "Allocate file buffer failed with error 8: fake text for 8\n"},
         {"name copy", 2, false, 8, "OOM failed with error 8: fake text for 8\n"},
         {"reply above the request", -1, true, 1392,
          "Semantic error failed with error 1392: fake text for 2\n"},
