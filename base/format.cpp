@@ -24,18 +24,21 @@ void write_or_end(int stream, const wchar* units, size_t count) {
     if (!platform_write_text(stream, units, count)) output_failure_report();
 }
 
+// Writes a stream sink's full chunk out, keeping back a high surrogate that
+// ends it: a pair must reach the stream in one write to stay one character.
+void write_chunk(Sink* sink) {
+    wchar last = sink->buffer[sink->stored - 1];
+    bool hold = last >= 0xD800 && last <= 0xDBFF;
+    write_or_end(sink->stream, sink->buffer, sink->stored - hold);
+    sink->stored = 0;
+    if (hold) sink->buffer[sink->stored++] = last;
+}
+
 void put(Sink* sink, const wchar* units, size_t count) {
     sink->length += count;
     if (sink->stream) {
         while (count) {
-            if (sink->stored == sink->capacity) {
-                // A surrogate pair must reach the stream in one write to stay one character.
-                wchar last = sink->buffer[sink->stored - 1];
-                bool hold = last >= 0xD800 && last <= 0xDBFF;
-                write_or_end(sink->stream, sink->buffer, sink->stored - hold);
-                sink->stored = 0;
-                if (hold) sink->buffer[sink->stored++] = last;
-            }
+            if (sink->stored == sink->capacity) write_chunk(sink);
             size_t room = sink->capacity - sink->stored;
             size_t take = count < room ? count : room;
             std::memcpy(sink->buffer + sink->stored, units, take * sizeof(wchar));
@@ -49,13 +52,16 @@ void put(Sink* sink, const wchar* units, size_t count) {
         sink->buffer[sink->stored++] = units[i];
 }
 
-// An argument's text, made safe on its way when the sink asks for it.
+// An argument's text, made safe on its way into the chunk when the sink asks
+// for it (only stream sinks do).
 void put_argument(Sink* sink, const wchar* units, size_t count) {
     if (!sink->safe) return put(sink, units, count);
-    wchar safe[128];
+    sink->length += count;
     while (count) {
-        size_t took = copy_safe_text(units, count, safe, sizeof safe / sizeof safe[0]);
-        put(sink, safe, took);
+        if (sink->capacity - sink->stored < 2) write_chunk(sink);
+        size_t took = copy_safe_text(units, count, sink->buffer + sink->stored,
+                                     sink->capacity - sink->stored);
+        sink->stored += took;
         units += took;
         count -= took;
     }

@@ -1,7 +1,6 @@
 #include "base/safe_text.h"
 
 #include <cstdint>
-#include <cstring>
 
 namespace {
 
@@ -19,22 +18,18 @@ bool drives_terminal(wchar c) {
 
 size_t copy_safe_text(const wchar* text, size_t count, wchar* out, size_t room) {
     const size_t n = count < room ? count : room;
+    // Printable ASCII, the bulk of any path, is copied and recognised in one
+    // pass that the compiler vectorises; anything else is done again below.
+    unsigned odd = 0;
+    for (size_t i = 0; i < n; ++i) {
+        out[i] = text[i];
+        odd |= unsigned(uint16_t(text[i] - 0x20) >= 0x5F);
+    }
+    if (!odd) return n;
     size_t i = 0;
     while (i < n) {
-        // Printable ASCII, the bulk of any path, is checked sixteen units at
-        // a time, in a loop of fixed length that the compiler vectorises.
-        while (n - i >= 16) {
-            unsigned odd = 0;
-            for (size_t k = 0; k < 16; ++k) odd |= unsigned(uint16_t(text[i + k] - 0x20) >= 0x5F);
-            if (odd) break;
-            std::memcpy(out + i, text + i, 16 * sizeof(wchar));
-            i += 16;
-        }
-        if (i == n) break;
         const wchar c = text[i];
-        if (c >= 0x20 && c < 0x7F) {
-            out[i++] = c;
-        } else if (is_high(c) && i + 1 < count && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+        if (is_high(c) && i + 1 < count && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
             if (i + 1 == n) break;  // the pair does not fit: it starts the next call
             out[i] = c;
             out[i + 1] = text[i + 1];
