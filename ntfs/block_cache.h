@@ -1,65 +1,64 @@
-// What the record source keeps of the streams it reads. The table is read
-// in place through a map of the volume where it can be (table_view.h);
-// the rest goes through two tiers of copies, of bounded size whatever the
-// volume's size.
+// What the reader keeps of the table and its bitmap while the scan walks
+// them: bounded copies, whatever the volume's size, read through the byte
+// source.
 //
-// Large blocks (1 MiB) serve the scan: it walks the table downward, which
-// defeats the kernel's read-ahead, so the table is read a block at a time
-// and each block is read once. Small chunks serve path reconstruction: it
-// re-reads ancestor directories, which may lie anywhere in the table, and
-// reading a whole block for each would cost a megabyte per record. A miss
-// becomes a block when it is the scan's next block down (or the first one),
-// and a chunk otherwise. Chunks sit in a two-way set-associative table.
+// The scan asks for the table's records downward, which the system's own
+// read-ahead does not follow. So the table is read one aligned block at a
+// time into a single buffer, each block once, and the source is asked to
+// start on the blocks below well before the scan needs them. A block is
+// small enough to stay in the processor's cache while its records are
+// handed out.
+//
+// The bitmap is read in small chunks, kept in slots by chunk number: the
+// scan moves through it slowly (a chunk holds the bits of 32,768 records),
+// while the requests of path reconstruction jump around in it.
 #pragma once
 
 #include <cstdint>
 
+#include "ntfs/byte_source.h"
 #include "ntfs/stream.h"
-#include "ntfs/table_view.h"
 
 enum : uint32_t {
-    CACHE_BLOCK_BYTES = 1u << 20,
-    CACHE_BLOCKS = 4,
-    CACHE_CHUNK_BYTES = 4096,           // raised to the record size when larger
-    CACHE_CHUNK_MEMORY = 16u << 20,     // all chunks together
+    SCAN_BLOCK_BYTES = 256u << 10,
+    SCAN_READ_AHEAD_BYTES = 8u << 20,  // below the block being read
+    BITMAP_CHUNK_BYTES = 4096,
+    BITMAP_CHUNK_SLOTS = 64,
 };
 
-struct CacheBlock {
-    const NtfsStream* stream;  // null while the block holds nothing
-    uint64_t index;            // block number within the stream
-    uint64_t last_use;
-    uint32_t length;           // bytes of the block inside the stream
-    uint8_t* bytes;            // CACHE_BLOCK_BYTES, allocated at first use
+struct ScanBlock {
+    uint64_t tag;     // block number + 1; 0 while the buffer holds no block
+    uint32_t length;  // bytes of the block inside the table
+    uint8_t* bytes;   // SCAN_BLOCK_BYTES, page-aligned within memory
+    void* memory;     // allocated at first use
+    uint64_t hinted;  // the table from here up was asked to be read ahead
 };
 
-struct CacheChunk {
-    uint64_t index;  // chunk number within the table; valid while bytes is set
-    bool used;
-    uint8_t* bytes;
+struct BitmapChunk {
+    uint64_t tag;     // chunk number + 1; 0 while empty
+    uint32_t length;  // bytes of the chunk inside the bitmap
+    uint8_t* bytes;   // BITMAP_CHUNK_BYTES, allocated at first use
 };
 
 struct BlockCache {
-    CacheBlock blocks[CACHE_BLOCKS];
-    uint64_t clock;
-    uint32_t recent;        // block of the last hit, tried first
-    uint64_t scan_block;    // last block filled for the table; ~0 before any
-    uint32_t chunk_bytes;
-    uint32_t chunk_sets;
-    CacheChunk* chunks;     // chunk_sets * 2, allocated at first use
-    uint8_t* replace_next;  // per set: the way a miss replaces
-    TableView view;         // the table in place, opened at the first record
+    ScanBlock scan;
+    BitmapChunk chunks[BITMAP_CHUNK_SLOTS];
 };
 
-// Block 'index' of the stream (bytes index * CACHE_BLOCK_BYTES onward),
-// read when absent; *length is how many of its bytes lie in the stream. A
-// resident stream is its own single block. The pointer stays valid until
-// the next call. Null with errno set when the block cannot be read.
-const uint8_t* cache_block(BlockCache* cache, const ByteSource* source, uint32_t cluster_bytes,
-                           const NtfsStream* stream, uint64_t index, uint32_t* length);
+// Whether the scan's buffer holds the table's byte at offset.
+bool scan_holds(const BlockCache* cache, uint64_t offset);
 
 // The record_size bytes at offset in the table (a multiple of record_size),
-// from a block or a chunk. Same lifetime and failure as cache_block.
-const uint8_t* cache_record(BlockCache* cache, const ByteSource* source, uint32_t cluster_bytes,
-                            const NtfsStream* table, uint64_t offset, uint32_t record_size);
+// as stored, from the scan's block, which is read when the offset lies
+// outside it. Valid until the next call. Null with errno set when the block
+// cannot be read.
+const uint8_t* scan_record(BlockCache* cache, const ByteSource* source, uint32_t cluster_bytes,
+                           const NtfsStream* table, uint64_t offset, uint32_t record_size);
+
+// Chunk 'index' of the bitmap (bytes index * BITMAP_CHUNK_BYTES onward), read
+// when absent; *length is how many of its bytes lie in the bitmap. Valid
+// until the next call. Null with errno set when it cannot be read.
+const uint8_t* bitmap_chunk(BlockCache* cache, const ByteSource* source, uint32_t cluster_bytes,
+                            const NtfsStream* bitmap, uint64_t index, uint32_t* length);
 
 void cache_release(BlockCache* cache);

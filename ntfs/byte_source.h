@@ -2,6 +2,10 @@
 // a buffer in a test. The reader knows no operating system; whoever opens
 // the volume fills this record with functions of its own.
 //
+// Every byte is copied out by read: the reader keeps no pointer into the
+// source's own memory, so a device that shrinks or fails mid-run is a failed
+// read, never a fault in the middle of a record.
+//
 // Failures are told through errno, with the standard C++ error numbers
 // (EIO for a device that fails or ends early, ENOMEM, ...).
 #pragma once
@@ -15,13 +19,8 @@ struct ByteSource {
     // Reads exactly length bytes at offset into dest; 0 with errno set when
     // they cannot all be read.
     int (*read)(void* context, uint64_t offset, void* dest, size_t length);
-    // Optional (null when the source has none): the length bytes at offset,
-    // in place and read-only, ready to be touched, and valid until the source
-    // is closed; null (errno set) when they must be read by copy. EINVAL
-    // means the source can never hand out such views, so asking again is
-    // pointless.
-    const uint8_t* (*view)(void* context, uint64_t offset, uint64_t length);
-    // Optional: a hint that the bytes at offset will be wanted soon.
+    // Optional (null when the source has none): a hint that the bytes at
+    // offset will be read soon, so that the device can start on them.
     void (*prefetch)(void* context, uint64_t offset, uint64_t length);
 };
 

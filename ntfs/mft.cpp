@@ -179,6 +179,16 @@ int mft_load(const ByteSource* source, const NtfsGeometry* g, MftLayout* layout)
         // is in use; a damaged size would send every search through them.
         if (layout->bitmap.valid_size < layout->bitmap.size)
             layout->bitmap.size = layout->bitmap.valid_size;
+        // Runs may claim far more than the device holds (a sparse image
+        // whose boot sector claims petabytes): only its real bytes are read,
+        // and the bitmap needs no bit beyond the table's last record.
+        stream_cut_at(&layout->data, g->bytes_per_cluster, source->length);
+        stream_cut_at(&layout->bitmap, g->bytes_per_cluster, source->length);
+        const uint64_t table = layout->data.valid_size < layout->data.size
+                                   ? layout->data.valid_size
+                                   : layout->data.size;
+        const uint64_t bitmap_bytes = (table / size + 7) / 8;
+        if (layout->bitmap.size > bitmap_bytes) layout->bitmap.size = bitmap_bytes;
         ok = kept && layout->data.count > 0 && layout->data.size >= size &&
              layout->bitmap.size > 0;
         errno = EINVAL;

@@ -129,6 +129,44 @@ int stream_run_at(const NtfsStream* s, uint32_t cluster_bytes, uint64_t offset,
     return 1;
 }
 
+void stream_cut_at(NtfsStream* s, uint32_t cluster_bytes, uint64_t volume_bytes) {
+    if (s->resident) return;
+    uint64_t mapped = ~uint64_t(0);  // the stream's bytes that lie on the volume
+    uint32_t keep = 0;
+    for (; keep < s->count; ++keep) {
+        NtfsExtent& e = s->extents[keep];
+        if (e.lcn == NTFS_SPARSE) continue;
+        const uint64_t start = e.lcn * cluster_bytes;  // lcn is below the volume's clusters
+        if (start >= volume_bytes) break;
+        const uint64_t room = volume_bytes - start;
+        if (e.clusters > room / cluster_bytes) {
+            // The run crosses the end; the records of its last cluster that
+            // lie before it are still read.
+            e.clusters = (room + cluster_bytes - 1) / cluster_bytes;
+            mapped = e.vcn * cluster_bytes + room;
+            ++keep;
+            break;
+        }
+    }
+    s->count = keep;
+    s->next_vcn = keep ? s->extents[keep - 1].vcn + s->extents[keep - 1].clusters : 0;
+    if (mapped > s->next_vcn * cluster_bytes) mapped = s->next_vcn * cluster_bytes;
+    if (s->size > mapped) s->size = mapped;
+}
+
+void stream_prefetch(const ByteSource* source, const NtfsStream* s, uint32_t cluster_bytes,
+                     uint64_t offset, uint64_t length) {
+    if (!source->prefetch || offset >= s->size) return;
+    const uint64_t end = length < s->size - offset ? offset + length : s->size;
+    while (offset < end) {
+        uint64_t at, left;
+        if (!stream_run_at(s, cluster_bytes, offset, &at, &left)) return;
+        const uint64_t take = left < end - offset ? left : end - offset;
+        source->prefetch(source->context, at, take);
+        offset += take;
+    }
+}
+
 void stream_free(NtfsStream* s) {
     std::free(s->extents);
     std::free(s->resident);

@@ -37,6 +37,12 @@ int stream_add_extent(NtfsStream* stream, uint64_t lcn, uint64_t clusters);
 // the volume. The size is then cut by the caller. 0 when memory is short.
 int stream_keep_disjoint_runs(NtfsStream* stream);
 
+// Drops the runs, and the part of a run, that lie at or beyond byte
+// volume_bytes of the volume, and cuts the size to what the runs still map:
+// a damaged or hostile run list can claim far more than the device holds,
+// and reading it would cost what it claims instead of what the device has.
+void stream_cut_at(NtfsStream* stream, uint32_t cluster_bytes, uint64_t volume_bytes);
+
 // Reads length bytes from offset within [0, size): zeros above the valid
 // size and in holes, the volume's bytes elsewhere. Returns 0 with errno set
 // when the range is out of bounds or the volume cannot be read.
@@ -49,5 +55,12 @@ int stream_read(const ByteSource* source, const NtfsStream* stream, uint32_t clu
 // bytes above the valid size (both read as zeros) and a resident stream.
 int stream_run_at(const NtfsStream* stream, uint32_t cluster_bytes, uint64_t offset,
                   uint64_t* volume_offset, uint64_t* run_left);
+
+// Tells the source that the stream's bytes in [offset, offset + length) will
+// be read soon, one hint per run they lie in, up to the first hole or the
+// valid size (neither is read from the source). Does nothing when the source
+// takes no hints.
+void stream_prefetch(const ByteSource* source, const NtfsStream* stream, uint32_t cluster_bytes,
+                     uint64_t offset, uint64_t length);
 
 void stream_free(NtfsStream* stream);

@@ -36,34 +36,76 @@ namespace {
 // failure (errno set).
 int highest_marked(NtfsVolume* s, uint64_t n, uint64_t* found) {
     const NtfsStream* bitmap = &s->mft.bitmap;
-    const uint64_t block_bits = uint64_t(CACHE_BLOCK_BYTES) * 8;
+    const uint64_t chunk_bits = uint64_t(BITMAP_CHUNK_BYTES) * 8;
     if (n / 8 >= bitmap->size) n = bitmap->size * 8 - 1;
-    for (uint64_t index = n / block_bits;; --index) {
+    for (uint64_t index = n / chunk_bits;; --index) {
         uint32_t length;
-        const uint8_t* block = cache_block(&s->cache, &s->source, s->geometry.bytes_per_cluster,
-                                           bitmap, index, &length);
-        if (!block) return -1;
-        uint64_t bit = n - index * block_bits;  // within this block
+        const uint8_t* chunk = bitmap_chunk(&s->cache, &s->source, s->geometry.bytes_per_cluster,
+                                            bitmap, index, &length);
+        if (!chunk) return -1;
+        uint64_t bit = n - index * chunk_bits;  // within this chunk
         for (uint64_t word = bit / 64;; --word) {
             uint64_t value = 0;
             if (word * 8 + 8 <= length) {
-                value = ntfs_le64(block + word * 8);
+                value = ntfs_le64(chunk + word * 8);
             } else {
                 for (uint32_t i = 0; i < 8 && word * 8 + i < length; ++i)
-                    value |= uint64_t(block[word * 8 + i]) << (8 * i);
+                    value |= uint64_t(chunk[word * 8 + i]) << (8 * i);
             }
             if (word == bit / 64 && bit % 64 != 63) value &= (uint64_t(2) << (bit % 64)) - 1;
             if (value) {
-                *found = index * block_bits + word * 64 + uint64_t(63 - std::countl_zero(value));
+                *found = index * chunk_bits + word * 64 + uint64_t(63 - std::countl_zero(value));
                 return 1;
             }
             if (word == 0) break;
         }
         if (index == 0) return 0;
-        n = index * block_bits - 1;
+        n = index * chunk_bits - 1;
     }
 }
 
+// Record n as stored, out of the scan's order: from the cache, or read
+// into it and fixed up there. 1 with the fixed-up record in record, 0 for a
+// torn or foreign record, -1 when it cannot be read (errno set).
+int held_record(NtfsVolume* s, uint64_t n, uint8_t* record) {
+    const uint32_t size = s->geometry.record_size;
+    if (const uint8_t* held = record_cache_find(&s->held, n)) {
+        std::memcpy(record, held, size);
+        return 1;
+    }
+    // Without memory for the cache, the record is read where it is wanted.
+    uint8_t* slot = record_cache_slot(&s->held, n, size);
+    uint8_t* into = slot ? slot : record;
+    if (!stream_read(&s->source, &s->mft.data, s->geometry.bytes_per_cluster, n * size, size, into))
+        return -1;
+    if (!ntfs_fix_record(into, size)) return 0;
+    if (slot) {
+        record_cache_hold(&s->held, n, slot);
+        std::memcpy(record, slot, size);
+    }
+    return 1;
+}
+
+// The record at candidate: from the scan's block when the request is the
+// scan's or the block holds it, otherwise out of the scan's order. Same
+// results as held_record.
+int stored_record(NtfsVolume* s, uint64_t candidate, bool scan_request, uint8_t* record) {
+    const uint32_t size = s->geometry.record_size;
+    const uint64_t offset = candidate * size;
+    if (!scan_request && !scan_holds(&s->cache, offset)) return held_record(s, candidate, record);
+    const uint8_t* stored = scan_record(&s->cache, &s->source, s->geometry.bytes_per_cluster,
+                                        &s->mft.data, offset, size);
+    if (!stored) return -1;
+    std::memcpy(record, stored, size);
+    return ntfs_fix_record(record, size);
+}
+
+int reply(uint8_t* out, uint64_t number, uint32_t size, uint32_t* bytes_returned) {
+    ntfs_put_le64(out, number);
+    ntfs_put_le32(out + 8, size);
+    if (bytes_returned) *bytes_returned = FILE_RECORD_HEADER_BYTES + size;
+    return 1;
+}
 }  // namespace
 
 NtfsVolume* ntfs_open(const ByteSource* source) {
@@ -81,7 +123,6 @@ NtfsVolume* ntfs_open(const ByteSource* source) {
     }
     volume->source = *source;
     volume->geometry = geometry;
-    volume->cache.scan_block = ~uint64_t(0);
     if (!mft_load(&volume->source, &geometry, &volume->mft)) {
         int saved = errno;
         delete volume;
@@ -102,7 +143,14 @@ int ntfs_file_record(NtfsVolume* s, uint64_t number, uint8_t* out, uint32_t* byt
         return 0;
     }
     if (n >= s->records) n = s->records - 1;
+    const bool scan_request = s->scan_next == 0 || n + 1 == s->scan_next;
     uint8_t* record = out + FILE_RECORD_HEADER_BYTES;
+    // A record held is in use and sound: it answers for itself.
+    if (const uint8_t* held = record_cache_find(&s->held, n)) {
+        std::memcpy(record, held, size);
+        if (scan_request) s->scan_next = n;
+        return reply(out, n, size, bytes_returned);
+    }
     for (;;) {
         uint64_t candidate;
         int marked = highest_marked(s, n, &candidate);
@@ -111,15 +159,11 @@ int ntfs_file_record(NtfsVolume* s, uint64_t number, uint8_t* out, uint32_t* byt
             errno = ENODATA;
             return 0;
         }
-        const uint8_t* stored = cache_record(&s->cache, &s->source, s->geometry.bytes_per_cluster,
-                                             &s->mft.data, candidate * size, size);
-        if (!stored) return 0;
-        std::memcpy(record, stored, size);
-        if (ntfs_fix_record(record, size)) {
-            ntfs_put_le64(out, candidate);
-            ntfs_put_le32(out + 8, size);
-            if (bytes_returned) *bytes_returned = FILE_RECORD_HEADER_BYTES + size;
-            return 1;
+        const int sound = stored_record(s, candidate, scan_request, record);
+        if (sound < 0) return 0;
+        if (sound) {
+            if (scan_request) s->scan_next = candidate;
+            return reply(out, candidate, size, bytes_returned);
         }
         // A torn or foreign record counts as not in use.
         if (candidate == 0) {
@@ -133,6 +177,7 @@ int ntfs_file_record(NtfsVolume* s, uint64_t number, uint8_t* out, uint32_t* byt
 void ntfs_close(NtfsVolume* volume) {
     if (!volume) return;
     cache_release(&volume->cache);
+    record_cache_release(&volume->held);
     mft_release(&volume->mft);
     delete volume;
 }

@@ -249,9 +249,17 @@ TEST(DamagedImages, NamesVolume) {
     const std::string leaf = "C:l1\\l2\\l3\\l4\\l5\\l6\\leaf.txt";
     const std::vector<Case> cases = {
         {"truncated inside the boot sector", [](Volume& v) { v.bytes.resize(300); }, none, ""},
+        // The table is cut where the image ends: the first 30 records are
+        // the system's files, the only ones left.
         {"truncated inside the table",
-         [](Volume& v) { v.bytes.resize(v.layout.record_at[30]); }, none,
-         "Reading MFT record failed with error 5: Input/output error\n"},
+         [](Volume& v) { v.bytes.resize(v.layout.record_at[30]); },
+         [](const Lines& intact) {
+             Lines l;
+             for (const std::string& line : intact)
+                 if (line.rfind("C:\\$", 0) == 0 || line == "C:\\.") l.insert(line);
+             return l;
+         },
+         ""},
         {"truncated after the table",
          [](Volume& v) {
              const ::Run& last = v.layout.table_runs.back();

@@ -379,10 +379,15 @@ TEST(RecordSourceDamage, TruncatedImagesAnswerOrFailWithoutCrashing) {
         OpenVolume open(volume.path);
         std::string data;
         volume_data(open.handle, &data);
+        // The table is cut where the image ends: the records past it are
+        // not there, and the rest answer as before.
+        std::vector<uint64_t> on_device;
+        for (uint64_t r : in_use)
+            if (table + (r + 1) * v.record_size <= length) on_device.push_back(r);
         for (uint64_t n = slots + 2; n-- > 0;) {
             int64_t got = request_record(open.handle, n, uint32_t(v.record_size));
             if (got >= 0) {
-                EXPECT_EQ(got, nearest_at_or_below(in_use, std::min(n, slots - 1)));
+                EXPECT_EQ(got, nearest_at_or_below(on_device, std::min(n, slots - 1)));
             }
         }
         if (length >= table + slots * 1024) {
