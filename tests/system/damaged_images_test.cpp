@@ -7,11 +7,17 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include "tests/system/fls_oracle.h"
@@ -474,6 +480,159 @@ TEST(DamagedImages, NoVolumeBehindTheDrive) {
         EXPECT_EQ(r.err, e.err);
     }
     remove_tree(folder);
+}
+
+// ---- Devices that change under a running search -------------------------------
+
+// Runs morla with its standard output into a pipe that holds one page and is
+// not read at first: morla writes its output in 64 KiB pieces, so it stops
+// in a write part-way through a long output. change() is called then, and
+// the output read to its end.
+ProcessResult run_stalled(const std::vector<std::string>& args, const std::string& prefix,
+                          const std::function<void()>& change) {
+    ProcessResult result;
+    int out[2];
+    const std::string err_file = prefix + "/stderr.txt";
+    if (pipe2(out, O_CLOEXEC) != 0) return result;
+    fcntl(out[0], F_SETPIPE_SZ, 4096);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        dup2(open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        setenv("WINEPREFIX", prefix.c_str(), 1);
+        std::vector<char*> argv{const_cast<char*>(MORLA_BINARY)};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(MORLA_BINARY, argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    int waiting = 0, pending = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (ioctl(out[0], FIONREAD, &waiting) == 0 && waiting < 4096 &&
+           std::chrono::steady_clock::now() < deadline && waitpid(pid, &pending, WNOHANG) == 0)
+        usleep(1000);
+    EXPECT_EQ(waiting, 4096) << "morla did not stop in a write";
+    change();
+    char buffer[65536];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) result.out.append(buffer, size_t(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.err = read_file(err_file);
+    return result;
+}
+
+// The output of searches of the same volume, one after another, the last of
+// which lost its device part-way: whole passes, then the lines of the last
+// one in order up to the failure, each whole or, where a folder above it
+// could no longer be read, cut below that folder ('C:name').
+void expect_cut_short(const std::string& out, const std::vector<std::string>& intact) {
+    std::vector<std::string> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    const size_t whole = lines.size() / intact.size() * intact.size();
+    EXPECT_NE(lines.size(), whole) << "no pass was cut short";
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string& want = intact[i % intact.size()];
+        const std::string& got = lines[i];
+        if (got == want) continue;
+        EXPECT_TRUE(i >= whole && got.rfind("C:\\", 0) != 0 && want.size() > got.size() &&
+                    want.compare(want.size() - got.size() + 1, std::string::npos,
+                                 "\\" + got.substr(2)) == 0)
+            << "line " << i << ": " << got;
+    }
+}
+
+std::vector<std::string> ordered_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+const char READ_REPORT[] = "Reading MFT record failed with error 5: Input/output error\n";
+
+// The image is cut to its boot sector while a search of it waits to write
+// (four passes, so that the output outgrows any output buffer): the reads it
+// still makes fail, which is a report and the end of that volume, never a
+// signal; the passes after it find no volume there.
+TEST(DamagedImages, ImageTruncatedWhileSearching) {
+    UnpackedVolume unpacked(fixture_path("fragmented.img.gz"));
+    ASSERT_FALSE(unpacked.path.empty());
+    const std::string prefix = make_temp_folder();
+    const std::string image = prefix + "/volume.img";
+    write_file(image, read_file(unpacked.path));
+    link_drive(prefix, 'c', image);
+    const std::vector<std::string> intact =
+        ordered_lines(run_morla({"*", "c"}, {{"WINEPREFIX", prefix}}).out);
+    ASSERT_GT(intact.size(), 1000u);
+
+    ProcessResult r = run_stalled({"*", "c", "c", "c", "c"}, prefix,
+                                  [&] { ASSERT_EQ(truncate(image.c_str(), 8192), 0); });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, READ_REPORT);
+    expect_cut_short(r.out, intact);
+    remove_tree(prefix);
+}
+
+// A volume of 2 PiB by its boot sector, in a 4 MiB image made sparse to
+// 65 GiB, whose table claims 2^40 records and whose bitmap, moved into the
+// sparse part, claims 60 GiB: only the real bytes are read (the table and
+// bitmap cut at the image's end, the bitmap at the table's records), not
+// the gigabytes of zeros.
+TEST(DamagedImages, SparseImageClaimingPetabytes) {
+    UnpackedVolume unpacked(fixture_path("names.img.gz"));
+    ASSERT_FALSE(unpacked.path.empty());
+    Volume v{read_file(unpacked.path), {}};
+    v.layout = layout_of(v.bytes);
+    const std::string prefix = make_temp_folder();
+    const std::string image = prefix + "/volume.img";
+    link_drive(prefix, 'c', image);
+    write_file(image, v.bytes);
+    const std::string intact = run_morla({"*", "c"}, {{"WINEPREFIX", prefix}}).out;
+    ASSERT_GT(intact.size(), 100u);
+
+    const uint64_t cluster = v.layout.boot.cluster;
+    const uint64_t moved_bitmap = (uint64_t(64) << 20) / cluster;  // its new first cluster
+    put_le(v.bytes, 40, uint64_t(1) << 42, 8);  // sectors: 2 PiB
+    edit_record(v.bytes, v.layout, 0, [&](std::string& r) {
+        const uint64_t sizes[2] = {(uint64_t(1) << 40) * v.layout.boot.record_size,
+                                   uint64_t(60) << 30};
+        const size_t attributes[2] = {v.layout.data_attribute, v.layout.bitmap_attribute};
+        for (int i = 0; i < 2; ++i) {
+            const size_t a = attributes[i], runs_at = a + get_le(r, a + 32, 2);
+            const uint64_t lcn = i == 0 ? v.layout.table_runs[0].lcn : moved_bitmap;
+            const uint64_t clusters = sizes[i] / cluster;
+            const std::string runs = encode_runs({{clusters, lcn}});
+            ASSERT_LE(runs_at + runs.size(), a + get_le(r, a + 4, 4));
+            r.replace(runs_at, runs.size(), runs);
+            put_le(r, a + 24, clusters - 1, 8);  // last VCN
+            for (size_t field : {40, 48, 56}) put_le(r, a + field, sizes[i], 8);
+        }
+    });
+    write_file(image, v.bytes);
+    {
+        std::fstream file(image, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(std::streamoff(moved_bitmap * cluster));
+        file.write(v.bytes.data() + v.layout.bitmap_at, std::streamsize(cluster));
+    }
+    ASSERT_EQ(truncate(image.c_str(), off_t(65) << 30), 0);
+
+    // The bytes morla reads, from the shell's count of its reaped child.
+    ProcessResult r = run_process(
+        "/bin/sh",
+        {"-c", "\"$0\" '*' c; s=$?; grep '^rchar' /proc/$$/io >&2; exit $s", MORLA_BINARY},
+        {{"WINEPREFIX", prefix}}, 120);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, intact);
+    const size_t at = r.err.find("rchar: ");
+    if (at != std::string::npos) {
+        EXPECT_EQ(at, 0u) << r.err;
+        EXPECT_LT(std::stoull(r.err.substr(at + 7)), uint64_t(64) << 20);
+    }
+    remove_tree(prefix);
 }
 
 }  // namespace
