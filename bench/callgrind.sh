@@ -10,7 +10,7 @@
 # no path reconstruction, so every request comes from the scan, one per
 # in-use record. The figure includes start-up and the volume's set-up.
 #
-# Environment: BENCH_VOLUMES, BUILD_DIR as for bench/run.sh.
+# Environment: BENCH_VOLUMES, BUILD_DIR, MORLA as for bench/run.sh.
 set -euo pipefail
 
 N=${1:-100000}
@@ -28,8 +28,11 @@ if [ ! -f "$image" ] || [ ! -f "$image.json" ]; then
     bash "$tools/make-bench-volume.sh" "$N" "$image"
 fi
 
-cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORLA_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 >/dev/null
+morla=${MORLA:-$build/morla}
+if [ -z "${MORLA:-}" ]; then
+    cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORLA_TESTS=OFF >/dev/null
+    cmake --build "$build" -j2 >/dev/null
+fi
 
 work=$(mktemp -d /tmp/morla-callgrind.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -38,7 +41,7 @@ mkdir -p "$WINEPREFIX/dosdevices"
 ln -s "$image" "$WINEPREFIX/dosdevices/c::"
 
 valgrind --tool=callgrind --callgrind-out-file="$work/callgrind.out" \
-    "$build/morla" 'no-such-name' C >/dev/null 2>"$work/valgrind.txt"
+    "$morla" 'no-such-name' C >/dev/null 2>"$work/valgrind.txt"
 
 python3 - "$work/callgrind.out" "$N" <<'PY'
 import re, sys

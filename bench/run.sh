@@ -9,6 +9,8 @@
 #   BENCH_VOLUMES  folder of the reference volumes (default /work/bench-volumes);
 #                  bench-N.img is built there with the shared tool when missing
 #   BUILD_DIR      where Morla is built, optimised (default /tmp/morla-bench-build)
+#   MORLA          a morla binary to measure instead of building one (an
+#                  older build, to compare in the same session)
 #   RUNS           timed runs of each fast command, warm (default 5)
 #   COLD_RUNS      timed runs of each fast command, cold (default 3)
 #   SLOW_RUNS      timed runs of fls and find, warm and cold (default 2)
@@ -50,10 +52,14 @@ if [ ! -f "$image" ] || [ ! -f "$image.json" ]; then
 fi
 
 # ---- Morla, optimised
-echo "== building Morla (release) in $build"
-cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORLA_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 >/dev/null
-morla=$build/morla
+if [ -n "${MORLA:-}" ]; then
+    morla=$(realpath "$MORLA")
+else
+    echo "== building Morla (release) in $build"
+    cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORLA_TESTS=OFF >/dev/null
+    cmake --build "$build" -j2 >/dev/null
+    morla=$build/morla
+fi
 
 # Drive C is the image (drive letters on Linux: README, "Drive letters").
 export WINEPREFIX=$work/prefix
@@ -145,6 +151,9 @@ for pattern in '*.doc' '*' 'no-such-name'; do
     anon=$(python3 "$here/peak_memory.py" "$morla" "$pattern" C)
     printf '%s\t%s\t%s\n' "$pattern" "$rss" "$anon" >>"$work/memory.tsv"
 done
+
+echo "== instructions per in-use record (callgrind)"
+MORLA=$morla bash "$here/callgrind.sh" "$N" | tee "$work/callgrind.txt"
 
 python3 "$here/table.py" "$work" "$N" "$image" "$doc" "$all" "$none" "$floor_cmd" "$ntfsls_cmd" \
     "$find_cmd" "$fls_cmd" | tee "$work/table.md"

@@ -7,6 +7,7 @@ them to hyperfine: the three Morla runs, then the four anchors.
 """
 import json
 import os
+import re
 import sys
 
 
@@ -71,9 +72,53 @@ def main():
         row.append("-" if rss is None else f"{rss / 1024:.1f}")
         row.append("-" if anon is None else f"{anon / 1024:.1f}")
         print("| " + " | ".join(row) + " |")
-    print("\nmax RSS: /usr/bin/time -v, which counts the table's pages that Morla maps")
-    print("from the page cache (shared, file-backed); anon: peak anonymous (private)")
-    print("memory from /proc/PID/smaps_rollup.")
+    print("\nmax RSS: /usr/bin/time -v's maximum resident set size; anon: peak")
+    print("anonymous (private) memory from /proc/PID/smaps_rollup.")
+    print_targets(work, morla_runs, anchors, warm, cold, memory, patterns)
+
+
+def instructions_per_record(work):
+    path = os.path.join(work, "callgrind.txt")
+    if not os.path.exists(path):
+        return None
+    with open(path) as f:
+        text = f.read()
+    match = re.search(r"([\d,]+) instructions per in-use record", text)
+    return int(match.group(1).replace(",", "")) if match else None
+
+
+def print_targets(work, morla_runs, anchors, warm, cold, memory, patterns):
+    """Every speed and memory target, its measured figure and whether it holds."""
+    doc, everything, none = morla_runs
+    floor, ntfsls = anchors[0], anchors[1]
+    rows = []
+
+    def ratio_row(what, a, b, limit):
+        value = a / b if a is not None and b else None
+        rows.append((what, f"at most {limit:g}", "-" if value is None else f"{value:.2f}",
+                     value is not None and value <= limit))
+
+    ratio_row(f"`{none}` / floor, warm", warm.get(none), warm.get(floor), 1.3)
+    ratio_row(f"`{doc}` / floor, warm", warm.get(doc), warm.get(floor), 1.5)
+    ratio_row(f"`{everything}` / ntfsls, warm", warm.get(everything), warm.get(ntfsls), 1.0)
+    for command in morla_runs:
+        ratio_row(f"`{command}` / floor, cold", cold.get(command), cold.get(floor), 1.0)
+    for command in morla_runs:
+        rss, anon = memory.get(patterns[command], (None, None))
+        for what, kib, limit in (("max RSS", rss, 64), ("private memory", anon, 1)):
+            mib = None if kib is None else kib / 1024
+            rows.append((f"{what} of `{command}`, MiB", f"at most {limit}",
+                         "-" if mib is None else f"{mib:.1f}", mib is not None and mib <= limit))
+    per_record = instructions_per_record(work)
+    rows.append(("instructions per in-use record (callgrind, no match)", "at most 600",
+                 "-" if per_record is None else f"{per_record:,}",
+                 per_record is not None and per_record <= 600))
+
+    print("\nTargets:\n")
+    print("| target | limit | measured | holds |")
+    print("|---|---|---|---|")
+    for what, limit, measured, holds in rows:
+        print(f"| {what} | {limit} | {measured} | {'yes' if holds else 'NO'} |")
 
 
 if __name__ == "__main__":

@@ -3,6 +3,6 @@
 # Idempotent; needs root (or sudo).
 set -euo pipefail
 "$(dirname "$0")/install-packages.sh" cmake ninja-build g++ libgtest-dev gzip ntfs-3g sleuthkit \
-    dosfstools sudo attr util-linux passwd bsdutils fdisk mount
+    dosfstools sudo attr util-linux passwd bsdutils fdisk mount python3-fusepy
 # Debian packages of Morla itself (cpack -G DEB reads its libraries' needs).
 "$(dirname "$0")/install-packages.sh" dpkg-dev file

@@ -16,6 +16,7 @@
 #include <sstream>
 #include <string>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -575,6 +576,45 @@ TEST(DamagedImages, ImageTruncatedWhileSearching) {
     EXPECT_EQ(r.err, READ_REPORT);
     expect_cut_short(r.out, intact);
     remove_tree(prefix);
+}
+
+// The same through a file that starts failing every read (EIO) while the
+// search waits: a FUSE file served by tests/system/failing_file.py.
+TEST(DamagedImages, FileFailingReadsWhileSearching) {
+    if (access("/dev/fuse", R_OK | W_OK) != 0 ||
+        run_process("/usr/bin/python3", {"-c", "import fusepy"}).status != 0)
+        GTEST_SKIP() << "FUSE and python3-fusepy are needed";
+    UnpackedVolume unpacked(fixture_path("fragmented.img.gz"));
+    ASSERT_FALSE(unpacked.path.empty());
+    const std::string prefix = make_temp_folder(), mount_point = prefix + "/mnt";
+    const std::string image = prefix + "/backing.img", served = mount_point + "/volume.img";
+    write_file(image, read_file(unpacked.path));
+    ASSERT_EQ(mkdir(mount_point.c_str(), 0700), 0);
+    pid_t server = fork();
+    if (server == 0) {
+        execl("/usr/bin/python3", "python3", MORLA_SOURCE_DIR "/tests/system/failing_file.py",
+              image.c_str(), mount_point.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    struct stat st {};
+    for (int i = 0; i < 100 && (stat(served.c_str(), &st) != 0 || st.st_size == 0); ++i)
+        usleep(100000);
+    if (st.st_size > 0) {
+        link_drive(prefix, 'c', served);
+        const std::vector<std::string> intact =
+            ordered_lines(run_morla({"*", "c"}, {{"WINEPREFIX", prefix}}).out);
+        EXPECT_GT(intact.size(), 1000u);
+        ProcessResult r = run_stalled({"*", "c", "c", "c", "c"}, prefix,
+                                      [&] { write_file(image + ".fail", ""); });
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, READ_REPORT);
+        expect_cut_short(r.out, intact);
+    }
+    run_process("/bin/umount", {mount_point});
+    int status = 0;
+    waitpid(server, &status, 0);
+    remove_tree(prefix);
+    if (st.st_size == 0) GTEST_SKIP() << "the FUSE file could not be mounted";
 }
 
 // A volume of 2 PiB by its boot sector, in a 4 MiB image made sparse to
