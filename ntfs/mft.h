@@ -9,8 +9,9 @@
 #include "ntfs/stream.h"
 
 struct MftLayout {
-    NtfsStream data;     // the table itself; size cut to what its runs map
-    NtfsStream bitmap;   // one bit per record, set while the record is in use
+    NtfsStream data;     // the table itself; size cut to what its runs map on the device
+    NtfsStream bitmap;   // one bit per record, set while the record is in use; cut likewise
+                         // and at the table's last record
     uint64_t valid_length;  // $DATA's valid length as record 0 states it
 };
 
