@@ -6,9 +6,11 @@
 # callgrind on the reference volume of N files (default 100000). Times on
 # shared machines vary by 10-15 %; this count barely moves.
 #
-# The in-use records are the scan's record requests: with no match there is
-# no path reconstruction, so every request comes from the scan, one per
-# in-use record. The figure includes start-up and the volume's set-up.
+# The in-use records are the scan's record requests (calls of
+# read_file_record, or of the reader's ntfs_file_record where the request is
+# inlined): with no match there is no path reconstruction, so every request
+# comes from the scan, one per in-use record. The figure includes start-up
+# and the volume's set-up.
 #
 # Environment: BENCH_VOLUMES, BUILD_DIR, MORLA as for bench/run.sh.
 set -euo pipefail
@@ -49,7 +51,7 @@ import re, sys
 path, n = sys.argv[1], int(sys.argv[2])
 names = {}        # compressed id -> function name
 total = 0
-requests = 0
+calls = {"read_file_record": 0, "ntfs_file_record": 0}
 callee = None
 with open(path) as f:
     for line in f:
@@ -62,11 +64,16 @@ with open(path) as f:
                 callee = names.get(ident, "")
             continue
         m = re.match(r"calls=(\d+) ", line)
-        if m and callee and callee.startswith("read_file_record("):
-            requests += int(m.group(1))
+        if m and callee:
+            # The search's request, or the reader's answer where link-time
+            # optimisation inlined the request into the scan.
+            for name in calls:
+                if callee.startswith(name + "("):
+                    calls[name] += int(m.group(1))
             continue
         if line.startswith("summary:") or line.startswith("totals:"):
             total = int(line.split()[1])
+requests = calls["read_file_record"] or calls["ntfs_file_record"]
 if not requests:
     sys.exit("no record request found in the callgrind output")
 print(f"N = {n:,}: {total:,} instructions, {requests:,} in-use records "

@@ -14,10 +14,16 @@ inline uint64_t ntfs_le64(const uint8_t* p) {
     return uint64_t(ntfs_le32(p)) | uint64_t(ntfs_le32(p + 4)) << 32;
 }
 
+// Spelled out byte by byte, which the compiler merges into one store (the
+// loop it leaves as eight, once per record request).
 inline void ntfs_put_le32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
 }
 
 inline void ntfs_put_le64(uint8_t* p, uint64_t v) {
-    for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
+    ntfs_put_le32(p, uint32_t(v));
+    ntfs_put_le32(p + 4, uint32_t(v >> 32));
 }

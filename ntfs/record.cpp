@@ -19,12 +19,16 @@ int ntfs_fix_record(uint8_t* record, uint32_t size) {
     if (usa_count != size / FIXUP_STRIDE + 1 || usa_offset < 8 || (usa_offset & 1) ||
         usa_offset + 2 * usa_count > FIXUP_STRIDE - 2)
         return 0;
+    // Two bytes at a time, as one load and one store (once per record).
     const uint8_t* usa = record + usa_offset;
+    uint16_t sequence;
+    std::memcpy(&sequence, usa, 2);
     for (uint32_t i = 1; i < usa_count; ++i) {
         uint8_t* tail = record + i * FIXUP_STRIDE - 2;
-        if (tail[0] != usa[0] || tail[1] != usa[1]) return 0;
-        tail[0] = usa[2 * i];
-        tail[1] = usa[2 * i + 1];
+        uint16_t stored;
+        std::memcpy(&stored, tail, 2);
+        if (stored != sequence) return 0;
+        std::memcpy(tail, usa + 2 * i, 2);
     }
     return 1;
 }
