@@ -71,6 +71,17 @@ const uint8_t* scan_record(BlockCache* cache, const ByteSource* source, uint32_t
     return scan->bytes + offset % SCAN_BLOCK_BYTES;
 }
 
+const uint8_t* scan_at_hand(const BlockCache* cache, uint64_t n, uint32_t record_size) {
+    const uint64_t index = n / (uint64_t(BITMAP_CHUNK_BYTES) * 8);
+    const BitmapChunk& chunk = cache->chunks[index % BITMAP_CHUNK_SLOTS];
+    const uint64_t byte = n / 8 - index * BITMAP_CHUNK_BYTES;
+    const uint64_t offset = n * record_size;
+    if (chunk.tag != index + 1 || byte >= chunk.length || !(chunk.bytes[byte] >> (n % 8) & 1) ||
+        !scan_holds(cache, offset))
+        return nullptr;
+    return cache->scan.bytes + offset % SCAN_BLOCK_BYTES;
+}
+
 const uint8_t* bitmap_chunk(BlockCache* cache, const ByteSource* source, uint32_t cluster_bytes,
                             const NtfsStream* bitmap, uint64_t index, uint32_t* length) {
     const uint64_t start = index * BITMAP_CHUNK_BYTES;

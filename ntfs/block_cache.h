@@ -55,6 +55,10 @@ bool scan_holds(const BlockCache* cache, uint64_t offset);
 const uint8_t* scan_record(BlockCache* cache, const ByteSource* source, uint32_t cluster_bytes,
                            const NtfsStream* table, uint64_t offset, uint32_t record_size);
 
+// Record n as the scan's block holds it, when the bitmap chunk at hand
+// marks it in use; null when either is not at hand (nothing is read).
+const uint8_t* scan_at_hand(const BlockCache* cache, uint64_t n, uint32_t record_size);
+
 // Chunk 'index' of the bitmap (bytes index * BITMAP_CHUNK_BYTES onward), read
 // when absent; *length is how many of its bytes lie in the bitmap. Valid
 // until the next call. Null with errno set when it cannot be read.

@@ -100,20 +100,6 @@ int stored_record(NtfsVolume* s, uint64_t candidate, bool scan_request, uint8_t*
     return ntfs_fix_record(record, size);
 }
 
-// The scan's usual request, answered without the search for an in-use
-// record: record n is marked in the bitmap chunk at hand and lies in the
-// scan's block. Null when either is not so.
-const uint8_t* scan_at_hand(const NtfsVolume* s, uint64_t n) {
-    const uint64_t index = n / (uint64_t(BITMAP_CHUNK_BYTES) * 8);
-    const BitmapChunk& chunk = s->cache.chunks[index % BITMAP_CHUNK_SLOTS];
-    const uint64_t byte = n / 8 - index * BITMAP_CHUNK_BYTES;
-    const uint64_t offset = n * s->geometry.record_size;
-    if (chunk.tag != index + 1 || byte >= chunk.length || !(chunk.bytes[byte] >> (n % 8) & 1) ||
-        !scan_holds(&s->cache, offset))
-        return nullptr;
-    return s->cache.scan.bytes + offset % SCAN_BLOCK_BYTES;
-}
-
 int reply(uint8_t* out, uint64_t number, uint32_t size, uint32_t* bytes_returned) {
     ntfs_put_le64(out, number);
     ntfs_put_le32(out + 8, size);
@@ -159,7 +145,8 @@ int ntfs_file_record(NtfsVolume* s, uint64_t number, uint8_t* out, uint32_t* byt
     if (n >= s->records) n = s->records - 1;
     const bool scan_request = s->scan_next == 0 || n + 1 == s->scan_next;
     uint8_t* record = out + FILE_RECORD_HEADER_BYTES;
-    if (const uint8_t* stored = scan_request ? scan_at_hand(s, n) : nullptr) {
+    // The scan's usual request, answered without the nearest-lower search.
+    if (const uint8_t* stored = scan_request ? scan_at_hand(&s->cache, n, size) : nullptr) {
         std::memcpy(record, stored, size);
         if (ntfs_fix_record(record, size)) {
             s->scan_next = n;
