@@ -1,15 +1,13 @@
 // The NTFS reader's byte source over a file descriptor of a device or image:
 // every byte copied out with pread, read-ahead asked of the kernel with
-// posix_fadvise while reads have to wait for the device. Nothing of the
-// device is mapped, so a device that shrinks or fails mid-run makes a read
-// fail (EIO) instead of ending the process.
+// posix_fadvise. Nothing of the device is mapped, so a device that shrinks or
+// fails mid-run makes a read fail (EIO) instead of ending the process.
 #pragma once
 
 #include "ntfs/byte_source.h"
 
 struct FdByteSource {
     int fd;
-    bool cached;  // the last read found every byte in the page cache
 };
 
 // Fills source (whose context is fd_source) for the descriptor; the length
