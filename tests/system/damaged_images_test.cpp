@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
@@ -486,8 +485,8 @@ TEST(DamagedImages, NoVolumeBehindTheDrive) {
 // ---- Devices that change under a running search -------------------------------
 
 // Runs morla with its standard output into a pipe that holds one page and is
-// not read at first: morla writes its output in 64 KiB pieces, so it stops
-// in a write part-way through a long output. change() is called then, and
+// not read at first: morla's output buffer holds at most 64 KiB, so it stops
+// in a write part-way through a longer output. change() is called then, and
 // the output read to its end.
 ProcessResult run_stalled(const std::vector<std::string>& args, const std::string& prefix,
                           const std::function<void()>& change) {
@@ -525,14 +524,19 @@ ProcessResult run_stalled(const std::vector<std::string>& args, const std::strin
     return result;
 }
 
+std::vector<std::string> ordered_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
 // The output of searches of the same volume, one after another, the last of
 // which lost its device part-way: whole passes, then the lines of the last
 // one in order up to the failure, each whole or, where a folder above it
 // could no longer be read, cut below that folder ('C:name').
 void expect_cut_short(const std::string& out, const std::vector<std::string>& intact) {
-    std::vector<std::string> lines;
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    const std::vector<std::string> lines = ordered_lines(out);
     const size_t whole = lines.size() / intact.size() * intact.size();
     EXPECT_NE(lines.size(), whole) << "no pass was cut short";
     for (size_t i = 0; i < lines.size(); ++i) {
@@ -544,13 +548,6 @@ void expect_cut_short(const std::string& out, const std::vector<std::string>& in
                                  "\\" + got.substr(2)) == 0)
             << "line " << i << ": " << got;
     }
-}
-
-std::vector<std::string> ordered_lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
 }
 
 const char READ_REPORT[] = "Reading MFT record failed with error 5: Input/output error\n";
