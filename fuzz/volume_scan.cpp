@@ -11,6 +11,9 @@
 //   5 bitmap   $MFT's $BITMAP                 offset(2) length(1) bytes
 //   6 parent   a file name's parent reference name(2) record(2) sequence(1 or 3)
 //   7 truncate the image's end                length(3)
+//     (a length with its top bit set cuts the image at the rest of it only
+//     once the volume is open and its table found, so that the search's
+//     reads, copies out of the map included, meet a device that shrank)
 //
 // (the first byte of each patch picks its kind; missing bytes read as 0).
 // Patches inside a record are made to the record with its update-sequence
@@ -55,6 +58,7 @@ struct Volume {
     std::u16string device_path;
     std::string prefix;  // what begins every line, as UTF-8
     std::string pristine_output;
+    int64_t cut_after_open = -1;  // -1: none
 };
 
 Volume volume;
@@ -173,6 +177,7 @@ void apply_field(std::string& image, Input* in) {
 
 std::string patched_image(const uint8_t* data, size_t size) {
     std::string image = volume.image;
+    volume.cut_after_open = -1;
     Input in{data, size, 0};
     while (in.at < in.size) {
         switch (take(&in, 1) % 8) {
@@ -225,7 +230,8 @@ std::string patched_image(const uint8_t* data, size_t size) {
         }
         case 7: {
             const uint64_t length = take(&in, 3);
-            if (length < image.size()) image.resize(length);
+            if (length & 0x800000) volume.cut_after_open = int64_t(length & 0x7FFFFF);
+            else if (length < image.size()) image.resize(length);
             break;
         }
         }
@@ -261,6 +267,13 @@ std::string search() {
     FUZZ_CHECK(dup2(volume.output_fd, STDOUT_FILENO) == STDOUT_FILENO, "output not redirected");
     Handle handle = platform_open_volume(volume.device_path.c_str());
     if (handle != INVALID_HANDLE) {
+        if (volume.cut_after_open >= 0) {
+            uint8_t data[96];
+            uint32_t returned;
+            platform_device_io_control(handle, FSCTL_NTFS_VOLUME_DATA, nullptr, 0, data,
+                                       sizeof data, &returned);
+            FUZZ_CHECK(ftruncate(volume.volume_fd, volume.cut_after_open) == 0, "image not cut");
+        }
         scan_volume(handle, u"*", volume.device_path.c_str());
         platform_close_handle(handle);
     }

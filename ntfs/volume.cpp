@@ -64,35 +64,26 @@ int highest_marked(NtfsVolume* s, uint64_t n, uint64_t* found) {
     }
 }
 
-// Record n as stored, out of the scan's order: from the cache, or read
-// into it and fixed up there. 1 with the fixed-up record in record, 0 for a
-// torn or foreign record, -1 when it cannot be read (errno set).
-int held_record(NtfsVolume* s, uint64_t n, uint8_t* record) {
+// Record n as stored, out of the scan's order, read where it is wanted:
+// path reconstruction asks for directories all over the table, again and
+// again, and the source answers a small read from the system's own cache.
+// 1 with the fixed-up record in record, 0 for a torn or foreign record, -1
+// when it cannot be read (errno set).
+int record_out_of_order(NtfsVolume* s, uint64_t n, uint8_t* record) {
     const uint32_t size = s->geometry.record_size;
-    if (const uint8_t* held = record_cache_find(&s->held, n)) {
-        std::memcpy(record, held, size);
-        return 1;
-    }
-    // Without memory for the cache, the record is read where it is wanted.
-    uint8_t* slot = record_cache_slot(&s->held, n, size);
-    uint8_t* into = slot ? slot : record;
-    if (!stream_read(&s->source, &s->mft.data, s->geometry.bytes_per_cluster, n * size, size, into))
+    if (!stream_read(&s->source, &s->mft.data, s->geometry.bytes_per_cluster, n * size, size,
+                     record))
         return -1;
-    if (!ntfs_fix_record(into, size)) return 0;
-    if (slot) {
-        record_cache_hold(&s->held, n, slot);
-        std::memcpy(record, slot, size);
-    }
-    return 1;
+    return ntfs_fix_record(record, size);
 }
 
 // The record at candidate: from the scan's block when the request is the
 // scan's or the block holds it, otherwise out of the scan's order. Same
-// results as held_record.
+// results as record_out_of_order.
 int stored_record(NtfsVolume* s, uint64_t candidate, bool scan_request, uint8_t* record) {
     const uint32_t size = s->geometry.record_size;
     const uint64_t offset = candidate * size;
-    if (!scan_request && !scan_holds(&s->cache, offset)) return held_record(s, candidate, record);
+    if (!scan_request && !scan_holds(&s->cache, offset)) return record_out_of_order(s, candidate, record);
     const uint8_t* stored = scan_record(&s->cache, &s->source, s->geometry.bytes_per_cluster,
                                         &s->mft.data, offset, size);
     if (!stored) return -1;
@@ -153,12 +144,6 @@ int ntfs_file_record(NtfsVolume* s, uint64_t number, uint8_t* out, uint32_t* byt
             return reply(out, n, size, bytes_returned);
         }
     }
-    // A record held is in use and sound: it answers for itself.
-    if (const uint8_t* held = record_cache_find(&s->held, n)) {
-        std::memcpy(record, held, size);
-        if (scan_request) s->scan_next = n;
-        return reply(out, n, size, bytes_returned);
-    }
     for (;;) {
         uint64_t candidate;
         int marked = highest_marked(s, n, &candidate);
@@ -185,7 +170,6 @@ int ntfs_file_record(NtfsVolume* s, uint64_t number, uint8_t* out, uint32_t* byt
 void ntfs_close(NtfsVolume* volume) {
     if (!volume) return;
     cache_release(&volume->cache);
-    record_cache_release(&volume->held);
     mft_release(&volume->mft);
     delete volume;
 }

@@ -10,7 +10,6 @@
 #include "ntfs/byte_source.h"
 #include "ntfs/geometry.h"
 #include "ntfs/mft.h"
-#include "ntfs/record_cache.h"
 
 enum : uint32_t {
     NTFS_VOLUME_DATA_BYTES = 96,
@@ -23,7 +22,6 @@ struct NtfsVolume {
     MftLayout mft;
     uint64_t records;  // record slots the table holds
     BlockCache cache;  // the scan's block and the bitmap
-    RecordCache held;  // records asked for out of the scan's order
     // The scan asks for the record below the last one it was given, so a
     // request for scan_next - 1 is the scan's (any request is, before the
     // first); every other request is path reconstruction's.
@@ -44,6 +42,6 @@ void ntfs_volume_data(const NtfsVolume* volume, uint8_t* out);
 // such record exists (ENODATA) or the table cannot be read.
 int ntfs_file_record(NtfsVolume* volume, uint64_t number, uint8_t* out, uint32_t* bytes_returned);
 
-// Releases what the volume holds (its caches); null is allowed. The byte
+// Releases what the volume holds (its buffers); null is allowed. The byte
 // source is left to its owner.
 void ntfs_close(NtfsVolume* volume);

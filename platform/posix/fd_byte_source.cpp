@@ -2,16 +2,65 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include "platform/posix/guarded_copy.h"
+
 namespace {
 
-// A small read (a record for path reconstruction, a chunk of the bitmap)
-// that has to wait for the device brings the aligned stretch around it
-// along, as a fault in a map of the device would: the directories it asks
-// for lie near each other. The scan's blocks are read ahead by its hints.
 constexpr uint64_t SMALL_READ_BYTES = 64u << 10;
+
+// The map's pages stay in the process as they are touched. Path
+// reconstruction touches the pages of the directories it climbs through,
+// all over the table (about 220 MiB of them for every name of a volume of a
+// million files, 64 KiB at a time); past this many page faults since it was
+// last released, the map is released (its pages stay in the system's cache)
+// so that the resident size stays bounded on any volume.
+constexpr long MAP_FAULTS_BEFORE_RELEASE = 4096;
+constexpr uint32_t READS_BETWEEN_COUNTS = 256;
+
+bool open_map(FdByteSource* s) {
+    if (s->map_state == 0) {
+        s->map_state = FD_MAP_NONE;
+        const off_t end = lseek(s->fd, 0, SEEK_END);  // also the size of a block device
+        if (end <= 0) return false;
+        void* map = mmap(nullptr, size_t(end), PROT_READ, MAP_SHARED, s->fd, 0);
+        if (map == MAP_FAILED) return false;
+        s->map = static_cast<const uint8_t*>(map);
+        s->map_length = uint64_t(end);
+        s->map_state = FD_MAP_OPEN;
+    }
+    return s->map_state == FD_MAP_OPEN;
+}
+
+long page_faults() {
+    struct rusage usage;
+    return getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_minflt + usage.ru_majflt : 0;
+}
+
+void bound_resident_map(FdByteSource* s) {
+    if (++s->reads_since_check < READS_BETWEEN_COUNTS) return;
+    s->reads_since_check = 0;
+    if (page_faults() - s->faults_at_release < MAP_FAULTS_BEFORE_RELEASE) return;
+    madvise(const_cast<uint8_t*>(s->map), size_t(s->map_length), MADV_DONTNEED);
+    s->faults_at_release = page_faults();
+}
+
+// A small read out of the map: 1 when done, 0 with errno EIO when a page of
+// it cannot be read, -1 when the map cannot serve it (no map, or the bytes
+// lie beyond it).
+int read_mapped(FdByteSource* s, uint64_t offset, void* dest, size_t length) {
+    if (!open_map(s) || offset > s->map_length || length > s->map_length - offset) return -1;
+    bound_resident_map(s);
+    return guarded_copy(dest, s->map + offset, length, s->map, size_t(s->map_length));
+}
+
+// Without a map: a small read that has to wait for the device brings the
+// aligned stretch around it along, as a fault in a map of the device would:
+// the directories path reconstruction asks for lie near each other.
 constexpr uint64_t NEIGHBOURHOOD_BYTES = 128u << 10;
 
 // Whether the small read could be served from the page cache alone; if
@@ -27,9 +76,11 @@ bool read_cached(int fd, uint64_t offset, uint8_t* to, size_t length, size_t* do
 }
 
 int read_bytes(void* context, uint64_t offset, void* dest, size_t length) {
-    const int fd = static_cast<FdByteSource*>(context)->fd;
+    FdByteSource* s = static_cast<FdByteSource*>(context);
+    const int fd = s->fd;
     uint8_t* to = static_cast<uint8_t*>(dest);
     if (length && length <= SMALL_READ_BYTES) {
+        if (int mapped = read_mapped(s, offset, to, length); mapped >= 0) return mapped;
         size_t done;
         if (read_cached(fd, offset, to, length, &done)) return 1;
         to += done;
@@ -63,11 +114,17 @@ void prefetch_bytes(void* context, uint64_t offset, uint64_t length) {
 }  // namespace
 
 void fd_source_start(FdByteSource* fd_source, int fd, ByteSource* source) {
-    fd_source->fd = fd;
+    *fd_source = FdByteSource{fd, 0, nullptr, 0, page_faults(), 0};
     const off_t end = lseek(fd, 0, SEEK_END);  // also the size of a block device
     source->context = fd_source;
     // A descriptor that cannot tell its size is read until it ends.
     source->length = end >= 0 ? uint64_t(end) : ~uint64_t(0);
     source->read = read_bytes;
     source->prefetch = prefetch_bytes;
+}
+
+void fd_source_release(FdByteSource* fd_source) {
+    if (fd_source->map)
+        munmap(const_cast<uint8_t*>(fd_source->map), size_t(fd_source->map_length));
+    *fd_source = FdByteSource{-1, 0, nullptr, 0, 0, 0};
 }

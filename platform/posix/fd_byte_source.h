@@ -1,15 +1,29 @@
-// The NTFS reader's byte source over a file descriptor of a device or image:
-// every byte copied out with pread, read-ahead asked of the kernel with
-// posix_fadvise. Nothing of the device is mapped, so a device that shrinks or
-// fails mid-run makes a read fail (EIO) instead of ending the process.
+// The NTFS reader's byte source over a file descriptor of a device or image.
+// Large reads (the scan's blocks) are copied out with pread and read ahead
+// with posix_fadvise. Small reads (the records path reconstruction asks for
+// all over the table, the bitmap's chunks) are copied out of a read-only map
+// of the device, which answers from the system's cache without a system
+// call; a page of it that cannot be read makes the read fail (EIO), never
+// ends the process.
 #pragma once
+
+#include <cstdint>
 
 #include "ntfs/byte_source.h"
 
 struct FdByteSource {
     int fd;
+    int map_state;              // 0 before the first small read, then FD_MAP_OPEN or FD_MAP_NONE
+    const uint8_t* map;         // the device or image, read-only
+    uint64_t map_length;        // bytes mapped
+    long faults_at_release;     // the process's page faults when the map was last released
+    uint32_t reads_since_check; // small reads since the faults were last counted
 };
+
+enum : int { FD_MAP_OPEN = 1, FD_MAP_NONE = 2 };
 
 // Fills source (whose context is fd_source) for the descriptor; the length
 // is the device's or file's size.
 void fd_source_start(FdByteSource* fd_source, int fd, ByteSource* source);
+// Releases the map; the descriptor is left to its owner.
+void fd_source_release(FdByteSource* fd_source);

@@ -15,6 +15,7 @@ int platform_close_handle(Handle handle) {
     if (h->kind == POSIX_VOLUME) {
         PosixVolume* volume = reinterpret_cast<PosixVolume*>(h);
         ntfs_close(volume->ntfs);
+        fd_source_release(&volume->bytes);
         if (h->fd >= 0) close(h->fd);
         delete volume;
         return 1;

@@ -18,6 +18,7 @@ NtfsVolume* volume_reader(Handle handle) {
     PosixVolume* volume = reinterpret_cast<PosixVolume*>(h);
     if (!volume->ntfs) {
         ByteSource source;
+        fd_source_release(&volume->bytes);  // what a failed attempt left
         fd_source_start(&volume->bytes, h->fd, &source);
         volume->ntfs = ntfs_open(&source);
     }

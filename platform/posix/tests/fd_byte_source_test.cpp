@@ -1,0 +1,59 @@
+// The Linux byte source over a file that shrinks while it is read: small
+// reads come out of a map of the file, and a page of it that is gone must
+// make the read fail, not end the process with SIGBUS.
+#ifndef _WIN32
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+#include "platform/posix/fd_byte_source.h"
+#include "tests/system/ntfs_image_edit.h"
+#include "tests/system/test_volumes.h"
+
+namespace {
+
+TEST(FdByteSource, ReadsOfAFileCutShortFailInsteadOfFaulting) {
+    const std::string folder = make_temp_folder();
+    const std::string file = folder + "/volume.img";
+    std::string bytes(1 << 20, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7 + i / 4096);
+    write_file(file, bytes);
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    FdByteSource fd_source;
+    ByteSource source;
+    fd_source_start(&fd_source, fd, &source);
+    ASSERT_EQ(source.length, bytes.size());
+
+    // Small reads (from the map) and a large one (pread), before and after the cut.
+    const struct {
+        uint64_t offset;
+        size_t length;
+    } reads[] = {{0, 512}, {700 * 1024, 1024}, {900 * 1024, 4096}, {256 * 1024, 300 * 1024}};
+    for (const auto& r : reads) {
+        std::string got(r.length, '\0');
+        ASSERT_EQ(source.read(source.context, r.offset, got.data(), r.length), 1);
+        EXPECT_TRUE(got == bytes.substr(r.offset, r.length)) << r.offset;
+    }
+    ASSERT_EQ(truncate(file.c_str(), 512 * 1024), 0);
+    for (const auto& r : reads) {
+        std::string got(r.length, '\0');
+        errno = 0;
+        const int ok = source.read(source.context, r.offset, got.data(), r.length);
+        if (r.offset + r.length <= 512 * 1024) {
+            EXPECT_EQ(ok, 1) << r.offset;
+        } else {
+            EXPECT_EQ(ok, 0) << r.offset;
+            EXPECT_EQ(errno, EIO) << r.offset;
+        }
+    }
+    fd_source_release(&fd_source);
+    close(fd);
+    remove_tree(folder);
+}
+
+}  // namespace
+#endif
