@@ -71,6 +71,14 @@ int highest_marked(NtfsVolume* s, uint64_t n, uint64_t* found) {
 // when it cannot be read (errno set).
 int record_out_of_order(NtfsVolume* s, uint64_t n, uint8_t* record) {
     const uint32_t size = s->geometry.record_size;
+    // The directories it climbs through lie anywhere below the scan, which
+    // reaches them last: from a search's first match on, the whole table is
+    // asked to be read ahead, as it will be read in the end anyway.
+    if (!s->climbing) {
+        s->climbing = true;
+        stream_prefetch(&s->source, &s->mft.data, s->geometry.bytes_per_cluster, 0,
+                        s->mft.data.size);
+    }
     if (!stream_read(&s->source, &s->mft.data, s->geometry.bytes_per_cluster, n * size, size,
                      record))
         return -1;

@@ -26,6 +26,8 @@ struct NtfsVolume {
     // request for scan_next - 1 is the scan's (any request is, before the
     // first); every other request is path reconstruction's.
     uint64_t scan_next;
+    // Path reconstruction has asked for a record out of the scan's order.
+    bool climbing;
 };
 
 // Reads the boot sector and finds the table. Null with errno set when the
