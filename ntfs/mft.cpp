@@ -168,26 +168,20 @@ int mft_load(const ByteSource* source, const NtfsGeometry* g, MftLayout* layout)
             std::free(list);
             break;
         }
-        layout->valid_length = layout->data.valid_size < layout->data.size
-                                   ? layout->data.valid_size
-                                   : layout->data.size;
+        layout->valid_length = stream_valid_bytes(&layout->data);
         bool kept = stream_keep_disjoint_runs(&layout->data) &&
                     stream_keep_disjoint_runs(&layout->bitmap);
         settle(&layout->data, g->bytes_per_cluster);
         settle(&layout->bitmap, g->bytes_per_cluster);
         // Bits above the bitmap's valid size read as 0, so no record there
         // is in use; a damaged size would send every search through them.
-        if (layout->bitmap.valid_size < layout->bitmap.size)
-            layout->bitmap.size = layout->bitmap.valid_size;
+        layout->bitmap.size = stream_valid_bytes(&layout->bitmap);
         // Runs may claim far more than the device holds (a sparse image
         // whose boot sector claims petabytes): only its real bytes are read,
         // and the bitmap needs no bit beyond the table's last record.
         stream_cut_at(&layout->data, g->bytes_per_cluster, source->length);
         stream_cut_at(&layout->bitmap, g->bytes_per_cluster, source->length);
-        const uint64_t table = layout->data.valid_size < layout->data.size
-                                   ? layout->data.valid_size
-                                   : layout->data.size;
-        const uint64_t bitmap_bytes = (table / size + 7) / 8;
+        const uint64_t bitmap_bytes = (stream_valid_bytes(&layout->data) / size + 7) / 8;
         if (layout->bitmap.size > bitmap_bytes) layout->bitmap.size = bitmap_bytes;
         ok = kept && layout->data.count > 0 && layout->data.size >= size &&
              layout->bitmap.size > 0;

@@ -87,7 +87,7 @@ int stream_read(const ByteSource* source, const NtfsStream* s, uint32_t cluster_
         errno = EINVAL;
         return 0;
     }
-    uint64_t valid = s->valid_size < s->size ? s->valid_size : s->size;
+    const uint64_t valid = stream_valid_bytes(s);
     uint64_t end = offset + length;
     if (end > valid) {
         uint64_t from = offset > valid ? offset : valid;
@@ -118,7 +118,7 @@ int stream_read(const ByteSource* source, const NtfsStream* s, uint32_t cluster_
 
 int stream_run_at(const NtfsStream* s, uint32_t cluster_bytes, uint64_t offset,
                   uint64_t* volume_offset, uint64_t* run_left) {
-    uint64_t valid = s->valid_size < s->size ? s->valid_size : s->size;
+    const uint64_t valid = stream_valid_bytes(s);
     if (s->resident || offset >= valid) return 0;
     const NtfsExtent* e = find_extent(s, offset / cluster_bytes);
     if (!e || e->lcn == NTFS_SPARSE) return 0;

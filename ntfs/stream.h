@@ -27,6 +27,11 @@ struct NtfsStream {
 // A damaged run list could otherwise grow the table of runs without end.
 enum : uint32_t { NTFS_MAX_EXTENTS = 1u << 16 };
 
+// The bytes that hold data: the stream's size, or its valid size when lower.
+inline uint64_t stream_valid_bytes(const NtfsStream* stream) {
+    return stream->valid_size < stream->size ? stream->valid_size : stream->size;
+}
+
 // Appends a run; 0 when it would break the gapless order, exceed the limit
 // or cannot be allocated.
 int stream_add_extent(NtfsStream* stream, uint64_t lcn, uint64_t clusters);

@@ -128,9 +128,7 @@ NtfsVolume* ntfs_open(const ByteSource* source) {
         errno = saved;
         return nullptr;
     }
-    uint64_t table = volume->mft.data.size;
-    if (volume->mft.data.valid_size < table) table = volume->mft.data.valid_size;
-    volume->records = table / geometry.record_size;
+    volume->records = stream_valid_bytes(&volume->mft.data) / geometry.record_size;
     return volume;
 }
 
