@@ -23,12 +23,6 @@ std::string invoking_users_prefix() {
     return stat(prefix.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? prefix : std::string();
 }
 
-std::string utf8_of(const wchar* units, size_t count) {
-    std::string bytes(3 * count, '\0');
-    bytes.resize(utf16_to_utf8(units, count, bytes.data()));
-    return bytes;
-}
-
 }  // namespace
 
 std::string posix_prefix_folder() {
@@ -56,10 +50,10 @@ std::string posix_device_file(const wchar* path) {
         return std::string();
     }
     // A device no letter names: '\\.\' + its node's absolute path.
-    if (device_form && path[4] == u'/') return utf8_of(path + 4, n - 4);
+    if (device_form && path[4] == u'/') return utf8_text(path + 4, n - 4);
     // A volume name: '\\?\' + Linux path + '\'.
     if (n > 5 && path[0] == u'\\' && path[1] == u'\\' && path[2] == u'?' && path[3] == u'\\' &&
         path[n - 1] == u'\\')
-        return utf8_of(path + 4, n - 5);
+        return utf8_text(path + 4, n - 5);
     return std::string();
 }

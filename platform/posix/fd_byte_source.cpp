@@ -63,12 +63,18 @@ int read_mapped(FdByteSource* s, uint64_t offset, void* dest, size_t length) {
 // the directories path reconstruction asks for lie near each other.
 constexpr uint64_t NEIGHBOURHOOD_BYTES = 128u << 10;
 
+// What of the bytes at offset the system's cache holds, read without
+// waiting for the device: how many were read from the first on.
+size_t read_without_waiting(int fd, uint64_t offset, void* to, size_t length) {
+    struct iovec vector = {to, length};
+    const ssize_t got = preadv2(fd, &vector, 1, off_t(offset), RWF_NOWAIT);
+    return got > 0 ? size_t(got) : 0;
+}
+
 // Whether the small read could be served from the page cache alone; if
 // not, the neighbourhood is asked for. *done is what was read.
 bool read_cached(int fd, uint64_t offset, uint8_t* to, size_t length, size_t* done) {
-    struct iovec vector = {to, length};
-    const ssize_t got = preadv2(fd, &vector, 1, off_t(offset), RWF_NOWAIT);
-    *done = got > 0 ? size_t(got) : 0;
+    *done = read_without_waiting(fd, offset, to, length);
     if (*done == length) return true;
     const uint64_t around = offset - offset % NEIGHBOURHOOD_BYTES;
     posix_fadvise(fd, off_t(around), off_t(NEIGHBOURHOOD_BYTES), POSIX_FADV_WILLNEED);
@@ -104,12 +110,10 @@ int read_bytes(void* context, uint64_t offset, void* dest, size_t length) {
     return 1;
 }
 
-// Whether the page at offset is in the system's cache: a one-byte read that
-// must not wait for the device.
+// Whether the page at offset is in the system's cache.
 bool page_cached(int fd, uint64_t offset) {
     uint8_t byte;
-    struct iovec vector = {&byte, 1};
-    return preadv2(fd, &vector, 1, off_t(offset), RWF_NOWAIT) == 1;
+    return read_without_waiting(fd, offset, &byte, 1) == 1;
 }
 
 // Whether a range looks cached already: its first and last pages and one

@@ -23,11 +23,7 @@ int fail(int error) {
     return 0;
 }
 
-std::string to_bytes(const std::u16string& units) {
-    std::string bytes(3 * units.size(), '\0');
-    bytes.resize(utf16_to_utf8(units.data(), units.size(), bytes.data()));
-    return bytes;
-}
+std::string to_bytes(const std::u16string& units) { return utf8_text(units.data(), units.size()); }
 
 // Keeps the strings alive while spawn reads the vector.
 std::vector<char*> argv_of(std::vector<std::string>& words) {

@@ -34,8 +34,7 @@ Handle fail(int error) {
 bool pipe_address(const wchar* name, sockaddr_un* address, socklen_t* length) {
     size_t units = 0;
     while (name[units]) ++units;
-    std::string bytes(3 * units, '\0');
-    bytes.resize(utf16_to_utf8(name, units, bytes.data()));
+    const std::string bytes = utf8_text(name, units);
     std::memset(address, 0, sizeof *address);
     address->sun_family = AF_UNIX;
     if (bytes.size() + 1 > sizeof address->sun_path) return false;

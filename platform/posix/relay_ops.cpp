@@ -73,8 +73,7 @@ uint32_t platform_get_module_file_name(wchar* buffer, uint32_t capacity) {
         }
         path.resize(path.size() * 2);
     }
-    std::u16string units(path.size(), u'\0');
-    units.resize(utf8_to_utf16(path.data(), path.size(), units.data()));
+    std::u16string units = utf16_text(path);
     own_program_path = units;
     if (capacity == 0) {
         errno = EINVAL;

@@ -91,3 +91,15 @@ size_t utf16_to_utf8(const wchar* units, size_t count, char* text) {
     }
     return n;
 }
+
+std::u16string utf16_text(const std::string& bytes) {
+    std::u16string units(bytes.size(), u'\0');
+    units.resize(utf8_to_utf16(bytes.data(), bytes.size(), units.data()));
+    return units;
+}
+
+std::string utf8_text(const wchar* units, size_t count) {
+    std::string bytes(3 * count, '\0');
+    bytes.resize(utf16_to_utf8(units, count, bytes.data()));
+    return bytes;
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -11,3 +12,7 @@
 size_t utf8_to_utf16(const char* bytes, size_t count, wchar* out);
 // out must hold 3 * count bytes; returns the bytes stored.
 size_t utf16_to_utf8(const wchar* units, size_t count, char* out);
+
+// The same, as strings.
+std::u16string utf16_text(const std::string& bytes);
+std::string utf8_text(const wchar* units, size_t count);

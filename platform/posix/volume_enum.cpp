@@ -88,14 +88,8 @@ std::string dosdevices_folder() {
     return canonical(prefix + "/dosdevices");
 }
 
-std::u16string wide(const std::string& path) {
-    std::u16string text(path.size(), u'\0');
-    text.resize(utf8_to_utf16(path.data(), path.size(), text.data()));
-    return text;
-}
-
 std::u16string volume_name(const std::string& path) {
-    return u"\\\\?\\" + wide(path) + u'\\';
+    return u"\\\\?\\" + utf16_text(path) + u'\\';
 }
 
 // The drive map's volumes in letter order, then the block devices it leaves.
@@ -121,7 +115,7 @@ std::vector<VolumeEntry> list_volumes() {
         for (const DriveTarget& target : targets)
             lettered = lettered || (target.block && target.device == device.number);
         if (!lettered)
-            volumes.push_back(VolumeEntry{volume_name(device.node), wide(device.node) + u"\\" + u'\0'});
+            volumes.push_back(VolumeEntry{volume_name(device.node), utf16_text(device.node) + u"\\" + u'\0'});
     }
     for (VolumeEntry& volume : volumes) volume.mount_paths += u'\0';
     return volumes;
