@@ -8,6 +8,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "platform/posix/key_value.h"
+
 namespace {
 
 const char kSysBlock[] = "/sys/class/block/";
@@ -20,14 +22,6 @@ std::string attribute(const std::string& device, const char* name) {
     ssize_t got = read(fd, buffer, sizeof buffer);
     close(fd);
     return got > 0 ? std::string(buffer, size_t(got)) : std::string();
-}
-
-// The value of "KEY=value" in a uevent attribute.
-std::string uevent_value(const std::string& uevent, const std::string& key) {
-    size_t at = ("\n" + uevent).find("\n" + key + "=");
-    if (at == std::string::npos) return std::string();
-    size_t start = at + key.size() + 1;
-    return uevent.substr(start, uevent.find('\n', start) - start);
 }
 
 // The node's name heads every match printed from it, so only printable ASCII,
@@ -75,10 +69,12 @@ std::vector<BlockDevice> posix_block_devices() {
         // size 0: skipped here, without opening it.
         if (std::strtoull(attribute(name, "size").c_str(), nullptr, 10) == 0) continue;
         std::string uevent = attribute(name, "uevent");
-        std::string node_name = uevent_value(uevent, "DEVNAME");
+        std::string node_name = posix_key_value(uevent, "DEVNAME", '\n');
         if (!printable_name(node_name)) continue;
-        dev_t number = makedev(unsigned(std::strtoul(uevent_value(uevent, "MAJOR").c_str(), nullptr, 10)),
-                               unsigned(std::strtoul(uevent_value(uevent, "MINOR").c_str(), nullptr, 10)));
+        auto field = [&](const char* key) {
+            return unsigned(std::strtoul(posix_key_value(uevent, key, '\n').c_str(), nullptr, 10));
+        };
+        dev_t number = makedev(field("MAJOR"), field("MINOR"));
         // A device without its node (or a stale node of another) is left out.
         std::string node = "/dev/" + node_name;
         struct stat st;

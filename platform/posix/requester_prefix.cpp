@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posix/key_value.h"
 #include "platform/posix/processes.h"
 
 namespace {
@@ -19,20 +20,6 @@ const size_t kEnvironmentLimit = 4 << 20;
 int fail(int error) {
     errno = error;
     return 0;
-}
-
-// The value of name in a block of NUL-ended "NAME=value" strings; empty when
-// it is absent.
-std::string variable(const std::string& block, const std::string& name) {
-    const std::string key = name + "=";
-    for (size_t at = 0; at < block.size();) {
-        size_t end = block.find('\0', at);
-        if (end == std::string::npos) end = block.size();
-        if (block.compare(at, key.size(), key) == 0)
-            return block.substr(at + key.size(), end - at - key.size());
-        at = end + 1;
-    }
-    return std::string();
 }
 
 int read_all(int fd, std::string* text) {
@@ -68,9 +55,9 @@ int prefix_of(int process, uid_t uid, std::string* prefix) {
     std::string environment;
     if (!read_environment(process, uid, &environment)) return 0;
     // The same rule the requester itself follows to find its drives.
-    std::string folder = variable(environment, "WINEPREFIX");
+    std::string folder = posix_key_value(environment, "WINEPREFIX", '\0');
     if (folder.empty()) {
-        std::string home = variable(environment, "HOME");
+        std::string home = posix_key_value(environment, "HOME", '\0');
         if (!home.empty()) folder = home + "/.wine";
     }
     if (!folder.empty() && folder[0] != '/') {
