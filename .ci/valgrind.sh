@@ -3,9 +3,9 @@
 # volumes: a few representative runs (results with non-ASCII and control
 # characters, a fragmented table, two drives, a volume cut short inside its
 # table (the records that lie on it are listed), a drive that is not NTFS,
-# bad and missing drive letters, the usage text). Every run must be free of memory errors and of definite
-# leaks. Builds the debug preset's binary first (or uses $MORLA_BUILD).
-# Installs valgrind when missing. Search runs need root, as CI has.
+# bad and missing drive letters, the usage text). Every run must be free of
+# memory errors and of definite leaks. Builds the debug preset's binary
+# first (or uses $MORLA_BUILD). Installs valgrind when missing. Search runs need root, as CI has.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
