@@ -22,34 +22,69 @@ uint8_t* allocated(uint8_t** bytes, uint32_t size) {
 // one that is not, as malloc's large blocks are (16 bytes past a page).
 constexpr uintptr_t PAGE_BYTES = 4096;
 
-bool allocate_scan_buffer(ScanBlock* scan) {
-    if (!scan->memory) {
-        scan->memory = std::malloc(SCAN_BLOCK_BYTES + PAGE_BYTES);
-        if (!scan->memory) {
-            errno = ENOMEM;
-            return false;
-        }
-        const uintptr_t at = reinterpret_cast<uintptr_t>(scan->memory);
-        scan->bytes = static_cast<uint8_t*>(scan->memory) + (PAGE_BYTES - at % PAGE_BYTES);
+uint8_t* page_aligned(void** memory) {
+    if (!*memory) *memory = std::malloc(SCAN_BLOCK_BYTES + PAGE_BYTES);
+    if (!*memory) {
+        errno = ENOMEM;
+        return nullptr;
     }
-    return true;
+    const uintptr_t at = reinterpret_cast<uintptr_t>(*memory);
+    return static_cast<uint8_t*>(*memory) + (PAGE_BYTES - at % PAGE_BYTES);
+}
+
+// Ends the read aside, if any: 1 when it holds block index whole, else 0
+// (a failure is told again by the usual read of the block, if wanted).
+bool aside_holds(ScanBlock* scan, const ByteSource* source, uint64_t index) {
+    if (!scan->aside_tag) return false;
+    const bool read = source->read_aside_wait(source->context) != 0;
+    const bool wanted = scan->aside_tag == index + 1;
+    scan->aside_tag = 0;
+    return read && wanted;
+}
+
+// Sets the read of block index aside, when the source can and the block lies
+// whole in one run of the table (a block across runs is read as usual).
+void read_block_aside(ScanBlock* scan, const ByteSource* source, uint32_t cluster_bytes,
+                      const NtfsStream* table, uint64_t index) {
+    if (!source->read_aside) return;
+    const uint64_t start = index * SCAN_BLOCK_BYTES;
+    const uint32_t length = part_length(table->size, start, SCAN_BLOCK_BYTES);
+    uint64_t at, run_left;
+    if (!stream_run_at(table, cluster_bytes, start, &at, &run_left) || run_left < length) return;
+    uint8_t* bytes = page_aligned(&scan->aside_memory);
+    if (!bytes || !source_read_aside(source, at, bytes, length)) return;
+    scan->aside_bytes = bytes;
+    scan->aside_tag = index + 1;
+    scan->aside_length = length;
 }
 
 // Reads block index into the scan's buffer, after asking the source for the
-// blocks below it that no earlier read asked for.
+// blocks below it that no earlier read asked for, and sets the read of the
+// next block aside.
 bool fill_scan_block(ScanBlock* scan, const ByteSource* source, uint32_t cluster_bytes,
                      const NtfsStream* table, uint64_t index) {
-    if (!allocate_scan_buffer(scan)) return false;
     const uint64_t start = index * SCAN_BLOCK_BYTES;
     const uint64_t ahead = start > SCAN_READ_AHEAD_BYTES ? start - SCAN_READ_AHEAD_BYTES : 0;
     const uint64_t hinted = scan->tag ? scan->hinted : start;
     if (ahead < hinted) stream_prefetch(source, table, cluster_bytes, ahead, hinted - ahead);
     scan->hinted = ahead < hinted ? ahead : hinted;
-    scan->tag = 0;
-    const uint32_t length = part_length(table->size, start, SCAN_BLOCK_BYTES);
-    if (!stream_read(source, table, cluster_bytes, start, length, scan->bytes)) return false;
-    scan->tag = index + 1;
-    scan->length = length;
+    if (aside_holds(scan, source, index)) {
+        void* memory = scan->memory;
+        scan->memory = scan->aside_memory;
+        scan->bytes = scan->aside_bytes;
+        scan->aside_memory = memory;
+        scan->tag = index + 1;
+        scan->length = scan->aside_length;
+    } else {
+        scan->tag = 0;
+        scan->bytes = page_aligned(&scan->memory);
+        if (!scan->bytes) return false;
+        const uint32_t length = part_length(table->size, start, SCAN_BLOCK_BYTES);
+        if (!stream_read(source, table, cluster_bytes, start, length, scan->bytes)) return false;
+        scan->tag = index + 1;
+        scan->length = length;
+    }
+    if (index) read_block_aside(scan, source, cluster_bytes, table, index - 1);
     return true;
 }
 }  // namespace
@@ -106,8 +141,10 @@ const uint8_t* bitmap_chunk(BlockCache* cache, const ByteSource* source, uint32_
     return chunk->bytes;
 }
 
-void cache_release(BlockCache* cache) {
+void cache_release(BlockCache* cache, const ByteSource* source) {
+    aside_holds(&cache->scan, source, 0);
     std::free(cache->scan.memory);
+    std::free(cache->scan.aside_memory);
     for (BitmapChunk& chunk : cache->chunks) std::free(chunk.bytes);
     *cache = BlockCache{};
 }

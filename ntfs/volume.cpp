@@ -175,7 +175,7 @@ int ntfs_file_record(NtfsVolume* s, uint64_t number, uint8_t* out, uint32_t* byt
 
 void ntfs_close(NtfsVolume* volume) {
     if (!volume) return;
-    cache_release(&volume->cache);
+    cache_release(&volume->cache, &volume->source);
     mft_release(&volume->mft);
     delete volume;
 }

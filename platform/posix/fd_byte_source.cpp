@@ -1,6 +1,7 @@
 #include "platform/posix/fd_byte_source.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -15,11 +16,14 @@ constexpr uint64_t SMALL_READ_BYTES = 64u << 10;
 
 // The map's pages stay in the process as they are touched. Path
 // reconstruction touches the pages of the directories it climbs through,
-// all over the table (about 220 MiB of them for every name of a volume of a
-// million files, 64 KiB at a time); past this many page faults since it was
-// last released, the map is released (its pages stay in the system's cache)
-// so that the resident size stays bounded on any volume.
-constexpr long MAP_FAULTS_BEFORE_RELEASE = 4096;
+// all over the table (about 400 MiB of them for every name of a volume of a
+// million files), and one page fault may bring in anything from 64 KiB to
+// 2 MiB, as the system's cache holds the file. So every so many faults the
+// resident size is looked at, and past the bound the map is released (its
+// pages stay in the system's cache, and climbing through them again costs
+// faults): the resident size stays bounded on any volume.
+constexpr uint64_t RESIDENT_BOUND_BYTES = 448u << 20;
+constexpr long FAULTS_BETWEEN_LOOKS = 32;
 constexpr uint32_t READS_BETWEEN_COUNTS = 256;
 
 bool open_map(FdByteSource* s) {
@@ -41,12 +45,28 @@ long page_faults() {
     return getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_minflt + usage.ru_majflt : 0;
 }
 
+// The process's resident bytes; 0 when they cannot be told.
+uint64_t resident_bytes() {
+    char text[128];
+    const int fd = open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    const ssize_t got = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (got <= 0) return 0;
+    text[got] = '\0';
+    unsigned long long size = 0, resident = 0;
+    if (std::sscanf(text, "%llu %llu", &size, &resident) != 2) return 0;
+    return uint64_t(resident) * uint64_t(sysconf(_SC_PAGESIZE));
+}
+
 void bound_resident_map(FdByteSource* s) {
     if (++s->reads_since_check < READS_BETWEEN_COUNTS) return;
     s->reads_since_check = 0;
-    if (page_faults() - s->faults_at_release < MAP_FAULTS_BEFORE_RELEASE) return;
-    madvise(const_cast<uint8_t*>(s->map), size_t(s->map_length), MADV_DONTNEED);
-    s->faults_at_release = page_faults();
+    const long faults = page_faults();
+    if (faults - s->faults_at_look < FAULTS_BETWEEN_LOOKS) return;
+    s->faults_at_look = faults;
+    if (resident_bytes() > RESIDENT_BOUND_BYTES)
+        madvise(const_cast<uint8_t*>(s->map), size_t(s->map_length), MADV_DONTNEED);
 }
 
 // A small read out of the map: 1 when done, 0 with errno EIO when a page of
@@ -93,21 +113,16 @@ int read_bytes(void* context, uint64_t offset, void* dest, size_t length) {
         offset += done;
         length -= done;
     }
-    while (length) {
-        ssize_t got = pread(fd, to, length, off_t(offset));
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return 0;
-        }
-        if (got == 0) {  // the device or image ends before the volume does
-            errno = EIO;
-            return 0;
-        }
-        to += got;
-        offset += uint64_t(got);
-        length -= size_t(got);
-    }
-    return 1;
+    return pread_all(fd, offset, to, length);
+}
+
+int read_bytes_aside(void* context, uint64_t offset, void* dest, size_t length) {
+    FdByteSource* s = static_cast<FdByteSource*>(context);
+    return read_aside_start(&s->aside, s->fd, offset, dest, length);
+}
+
+int wait_for_aside(void* context) {
+    return read_aside_wait(static_cast<FdByteSource*>(context)->aside);
 }
 
 // Whether the page at offset is in the system's cache.
@@ -140,17 +155,20 @@ void prefetch_bytes(void* context, uint64_t offset, uint64_t length) {
 }  // namespace
 
 void fd_source_start(FdByteSource* fd_source, int fd, ByteSource* source) {
-    *fd_source = FdByteSource{fd, 0, nullptr, 0, page_faults(), 0};
+    *fd_source = FdByteSource{fd, 0, nullptr, 0, page_faults(), 0, nullptr};
     const off_t end = lseek(fd, 0, SEEK_END);  // also the size of a block device
     source->context = fd_source;
     // A descriptor that cannot tell its size is read until it ends.
     source->length = end >= 0 ? uint64_t(end) : ~uint64_t(0);
     source->read = read_bytes;
     source->prefetch = prefetch_bytes;
+    source->read_aside = read_bytes_aside;
+    source->read_aside_wait = wait_for_aside;
 }
 
 void fd_source_release(FdByteSource* fd_source) {
+    read_aside_stop(fd_source->aside);
     if (fd_source->map)
         munmap(const_cast<uint8_t*>(fd_source->map), size_t(fd_source->map_length));
-    *fd_source = FdByteSource{-1, 0, nullptr, 0, 0, 0};
+    *fd_source = FdByteSource{-1, 0, nullptr, 0, 0, 0, nullptr};
 }

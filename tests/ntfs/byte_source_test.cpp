@@ -1,6 +1,7 @@
 // The NTFS reader fed from memory through its byte source, which no file
 // or device can do: the answers must not depend on the order of the
-// requests (the scan's block or the record cache), a source that starts
+// requests (the scan's block or the record cache) nor on whether the source
+// reads the next block aside, a source that starts
 // failing part-way must make requests fail, never answer with other bytes,
 // and a source far larger than its real bytes costs only its real bytes.
 #ifndef _WIN32
@@ -21,6 +22,10 @@ namespace {
 struct MemorySource {
     std::string bytes;
     long reads_left = -1;  // the reads that still succeed; -1: all of them
+    bool aside = false;    // offers reads aside, done only when waited for
+    uint64_t aside_offset = 0;
+    void* aside_dest = nullptr;
+    size_t aside_length = 0;
 };
 
 int read_memory(void* context, uint64_t offset, void* dest, size_t length) {
@@ -32,6 +37,26 @@ int read_memory(void* context, uint64_t offset, void* dest, size_t length) {
     if (m->reads_left > 0) --m->reads_left;
     std::memcpy(dest, m->bytes.data() + offset, length);
     return 1;
+}
+
+// A read aside fills its buffer with other bytes at once, as a thread still
+// at work would leave it, and reads only when waited for.
+int read_memory_aside(void* context, uint64_t offset, void* dest, size_t length) {
+    MemorySource* m = static_cast<MemorySource*>(context);
+    if (m->aside_dest) ADD_FAILURE() << "two reads aside at once";
+    std::memset(dest, 0xA5, length);
+    m->aside_offset = offset;
+    m->aside_dest = dest;
+    m->aside_length = length;
+    return 1;
+}
+
+int wait_memory_aside(void* context) {
+    MemorySource* m = static_cast<MemorySource*>(context);
+    void* dest = m->aside_dest;
+    m->aside_dest = nullptr;
+    if (!dest) ADD_FAILURE() << "waited for no read aside";
+    return dest && read_memory(context, m->aside_offset, dest, m->aside_length);
 }
 
 // The request numbers of a whole search: from two above the top slot down
@@ -48,7 +73,11 @@ std::vector<uint64_t> requests(uint64_t slots, bool scattered_first) {
 // The volume data, then the reader's reply to each request, "failed <errno>"
 // for a request that fails, in the order of the downward walk.
 std::vector<std::string> answers(MemorySource* memory, bool scattered_first = false) {
-    ByteSource source{memory, memory->bytes.size(), read_memory, nullptr};
+    ByteSource source{memory, memory->bytes.size(), read_memory, nullptr, nullptr, nullptr};
+    if (memory->aside) {
+        source.read_aside = read_memory_aside;
+        source.read_aside_wait = wait_memory_aside;
+    }
     NtfsVolume* volume = ntfs_open(&source);
     if (!volume) return {"no volume " + std::to_string(errno)};
     std::vector<std::string> text(1, std::string(NTFS_VOLUME_DATA_BYTES, '\0'));
@@ -67,6 +96,7 @@ std::vector<std::string> answers(MemorySource* memory, bool scattered_first = fa
             by_request[i] = "failed " + std::to_string(errno);
     }
     ntfs_close(volume);
+    if (memory->aside_dest) ADD_FAILURE() << "a read aside left in hand";
     text.insert(text.end(), by_request.begin(), by_request.end());
     return text;
 }
@@ -80,6 +110,9 @@ TEST(ByteSource, AnswersDoNotDependOnTheOrderOfRequestsOnEveryVolume) {
         const std::vector<std::string> scan_first = answers(&memory);
         EXPECT_GT(scan_first.size(), 64u);
         EXPECT_TRUE(scan_first == answers(&memory, true));
+        memory.aside = true;
+        EXPECT_TRUE(scan_first == answers(&memory));
+        EXPECT_TRUE(scan_first == answers(&memory, true));
     }
 }
 
@@ -92,10 +125,12 @@ TEST(ByteSource, ASourceThatStartsFailingMakesRequestsFailNotLie) {
     const std::vector<std::string> sound = answers(&memory);
     const std::string eio = "failed " + std::to_string(EIO);
     size_t failures = 0;
-    for (bool scattered_first : {false, true}) {
+    for (int order = 0; order < 4; ++order) {
+        const bool scattered_first = order & 1;
+        memory.aside = order & 2;
         for (long reads : {0L, 1L, 2L, 5L, 20L, 60L, 200L}) {
-            SCOPED_TRACE(testing::Message() << "scattered first " << scattered_first << ", reads "
-                                            << reads);
+            SCOPED_TRACE(testing::Message() << "scattered first " << scattered_first
+                                            << ", aside " << memory.aside << ", reads " << reads);
             memory.reads_left = reads;
             const std::vector<std::string> failing = answers(&memory, scattered_first);
             if (failing.size() == 1) {

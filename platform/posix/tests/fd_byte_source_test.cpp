@@ -1,6 +1,7 @@
 // The Linux byte source over a file that shrinks while it is read: small
 // reads come out of a map of the file, and a page of it that is gone must
-// make the read fail, not end the process with SIGBUS.
+// make the read fail, not end the process with SIGBUS; a read aside by the
+// source's thread fails the same way.
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
@@ -28,21 +29,30 @@ TEST(FdByteSource, ReadsOfAFileCutShortFailInsteadOfFaulting) {
     fd_source_start(&fd_source, fd, &source);
     ASSERT_EQ(source.length, bytes.size());
 
-    // Small reads (from the map) and a large one (pread), before and after the cut.
+    // Small reads (from the map), large ones (pread) and reads aside (by
+    // the source's thread), before and after the cut.
     const struct {
         uint64_t offset;
         size_t length;
-    } reads[] = {{0, 512}, {700 * 1024, 1024}, {900 * 1024, 4096}, {256 * 1024, 300 * 1024}};
+        bool aside;
+    } reads[] = {{0, 512, false},           {700 * 1024, 1024, false},
+                 {900 * 1024, 4096, false}, {256 * 1024, 300 * 1024, false},
+                 {0, 256 * 1024, true},     {400 * 1024, 256 * 1024, true}};
+    auto read = [&](uint64_t offset, void* dest, size_t length, bool aside) {
+        if (!aside) return source.read(source.context, offset, dest, length);
+        if (!source.read_aside(source.context, offset, dest, length)) return -1;
+        return source.read_aside_wait(source.context);
+    };
     for (const auto& r : reads) {
         std::string got(r.length, '\0');
-        ASSERT_EQ(source.read(source.context, r.offset, got.data(), r.length), 1);
+        ASSERT_EQ(read(r.offset, got.data(), r.length, r.aside), 1);
         EXPECT_TRUE(got == bytes.substr(r.offset, r.length)) << r.offset;
     }
     ASSERT_EQ(truncate(file.c_str(), 512 * 1024), 0);
     for (const auto& r : reads) {
         std::string got(r.length, '\0');
         errno = 0;
-        const int ok = source.read(source.context, r.offset, got.data(), r.length);
+        const int ok = read(r.offset, got.data(), r.length, r.aside);
         if (r.offset + r.length <= 512 * 1024) {
             EXPECT_EQ(ok, 1) << r.offset;
         } else {

@@ -1,0 +1,154 @@
+#include "platform/posix/read_aside.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <new>
+#include <pthread.h>
+#include <unistd.h>
+
+namespace {
+
+enum : uint32_t { ASIDE_IDLE, ASIDE_QUEUED, ASIDE_DONE, ASIDE_QUIT };
+
+// Waking a side that sleeps in the kernel takes tens of microseconds on a
+// virtual machine, longer than the reader needs for a block when it has
+// little to print. So each side looks again for a while before it sleeps;
+// the thread only when the reader came back that quickly the last time, as
+// otherwise its looking merely takes a processor from the reader.
+constexpr int64_t LOOK_NANOSECONDS = 200000;
+
+int64_t now_nanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+// Waits until state is neither of the two given values, looking for up to
+// look nanoseconds before sleeping; returns the new state, and in *waited
+// how long it took.
+uint32_t wait_past(std::atomic<uint32_t>* state, uint32_t a, uint32_t b, int64_t look,
+                   int64_t* waited) {
+    const int64_t start = now_nanoseconds();
+    for (uint32_t round = 0;; ++round) {
+        const uint32_t now = state->load(std::memory_order_acquire);
+        if (now != a && now != b) {
+            if (waited) *waited = now_nanoseconds() - start;
+            return now;
+        }
+        if (round % 64 != 63 || now_nanoseconds() - start < look) relax();
+        else state->wait(now, std::memory_order_acquire);
+    }
+}
+
+}  // namespace
+
+struct ReadAside {
+    std::atomic<uint32_t> state;
+    pthread_t thread;
+    int fd;
+    uint64_t offset;
+    void* dest;
+    size_t length;
+    int read;   // the result of the last read
+    int error;  // its errno when it failed
+};
+
+namespace {
+
+void* serve(void* context) {
+    ReadAside* aside = static_cast<ReadAside*>(context);
+    int64_t look = LOOK_NANOSECONDS, waited;
+    while (wait_past(&aside->state, ASIDE_IDLE, ASIDE_DONE, look, &waited) == ASIDE_QUEUED) {
+        look = waited < LOOK_NANOSECONDS ? LOOK_NANOSECONDS : 0;
+        aside->read = pread_all(aside->fd, aside->offset, aside->dest, aside->length);
+        aside->error = aside->read ? 0 : errno;
+        aside->state.store(ASIDE_DONE, std::memory_order_release);
+        aside->state.notify_one();
+    }
+    return nullptr;
+}
+
+// The thread takes no signals: those meant for the process (a broken pipe,
+// an interrupt) are the main thread's to handle.
+ReadAside* start_thread() {
+    ReadAside* aside = new (std::nothrow) ReadAside{};
+    if (!aside) return nullptr;
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_attr_t attributes;
+    bool started = false;
+    if (pthread_attr_init(&attributes) == 0) {
+        pthread_attr_setstacksize(&attributes, 64u << 10);
+        pthread_sigmask(SIG_SETMASK, &all, &before);
+        started = pthread_create(&aside->thread, &attributes, serve, aside) == 0;
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        pthread_attr_destroy(&attributes);
+    }
+    if (!started) {
+        delete aside;
+        return nullptr;
+    }
+    return aside;
+}
+
+}  // namespace
+
+int pread_all(int fd, uint64_t offset, void* dest, size_t length) {
+    uint8_t* to = static_cast<uint8_t*>(dest);
+    while (length) {
+        ssize_t got = pread(fd, to, length, off_t(offset));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return 0;
+        }
+        if (got == 0) {  // the device or image ends before the volume does
+            errno = EIO;
+            return 0;
+        }
+        to += got;
+        offset += uint64_t(got);
+        length -= size_t(got);
+    }
+    return 1;
+}
+
+int read_aside_start(ReadAside** aside, int fd, uint64_t offset, void* dest, size_t length) {
+    if (!*aside) *aside = start_thread();
+    ReadAside* a = *aside;
+    if (!a || a->state.load(std::memory_order_acquire) != ASIDE_IDLE) return 0;
+    a->fd = fd;
+    a->offset = offset;
+    a->dest = dest;
+    a->length = length;
+    a->state.store(ASIDE_QUEUED, std::memory_order_release);
+    a->state.notify_one();
+    return 1;
+}
+
+int read_aside_wait(ReadAside* aside) {
+    if (!aside ||
+        wait_past(&aside->state, ASIDE_QUEUED, ASIDE_QUEUED, LOOK_NANOSECONDS, nullptr) != ASIDE_DONE) {
+        errno = EINVAL;
+        return 0;
+    }
+    aside->state.store(ASIDE_IDLE, std::memory_order_relaxed);
+    if (!aside->read) errno = aside->error;
+    return aside->read;
+}
+
+void read_aside_stop(ReadAside* aside) {
+    if (!aside) return;
+    wait_past(&aside->state, ASIDE_QUEUED, ASIDE_QUEUED, LOOK_NANOSECONDS, nullptr);
+    aside->state.store(ASIDE_QUIT, std::memory_order_release);
+    aside->state.notify_one();
+    pthread_join(aside->thread, nullptr);
+    delete aside;
+}

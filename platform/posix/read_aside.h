@@ -1,0 +1,22 @@
+// A thread of the byte source's own that copies one read at a time out of a
+// descriptor while the reader works on the bytes it has: on a machine with a
+// second processor the system's copy of the table then costs the scan
+// nothing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct ReadAside;
+
+// 1 when the read was handed to the thread (started at the first read), 0
+// when it could not be (no thread, or a read still in hand).
+int read_aside_start(ReadAside** aside, int fd, uint64_t offset, void* dest, size_t length);
+// Waits for the read in hand: 1 when every byte was read, 0 with errno set.
+int read_aside_wait(ReadAside* aside);
+// Ends the thread after the read in hand, if any; null is allowed.
+void read_aside_stop(ReadAside* aside);
+
+// Reads exactly length bytes at offset; 0 with errno set (EIO when the
+// device or image ends first).
+int pread_all(int fd, uint64_t offset, void* dest, size_t length);
