@@ -1,10 +1,11 @@
 // The NTFS reader's byte source over a file descriptor of a device or image.
 // Large reads (the scan's blocks) are copied out with pread and read ahead
-// with posix_fadvise, the next one read aside by a thread of its own. Small reads (the records path reconstruction asks for
-// all over the table, the bitmap's chunks) are copied out of a read-only map
-// of the device, which answers from the system's cache without a system
-// call; a page of it that cannot be read makes the read fail (EIO), never
-// ends the process.
+// with posix_fadvise, the next block read aside by a thread of the source's
+// own. Small reads (the records path reconstruction asks for all over the
+// table, the bitmap's chunks) are copied out of a read-only map of the
+// device, which answers from the system's cache without a system call; a
+// page of it that cannot be read makes the read fail (EIO), never ends the
+// process.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +18,7 @@ struct FdByteSource {
     int map_state;              // 0 before the first small read, then FD_MAP_OPEN or FD_MAP_NONE
     const uint8_t* map;         // the device or image, read-only
     uint64_t map_length;        // bytes mapped
-    long faults_at_look;        // the process's page faults when its resident size was last looked at
+    long faults_at_look;        // page faults when the resident size was last looked at
     uint32_t reads_since_check; // small reads since the faults were last counted
     ReadAside* aside;           // the thread reading aside, from the first such read
 };
