@@ -134,8 +134,10 @@ int read_aside_start(ReadAside** aside, int fd, uint64_t offset, void* dest, siz
 }
 
 int read_aside_wait(ReadAside* aside) {
-    if (!aside ||
-        wait_past(&aside->state, ASIDE_QUEUED, ASIDE_QUEUED, LOOK_NANOSECONDS, nullptr) != ASIDE_DONE) {
+    const uint32_t state = aside ? wait_past(&aside->state, ASIDE_QUEUED, ASIDE_QUEUED,
+                                             LOOK_NANOSECONDS, nullptr)
+                                 : ASIDE_IDLE;
+    if (state != ASIDE_DONE) {  // nothing was set aside
         errno = EINVAL;
         return 0;
     }
