@@ -25,7 +25,8 @@ struct ByteSource {
     // Optional, both or neither: reads exactly length bytes at offset into
     // dest on a thread of the source's own while the caller goes on, so that
     // the device's copy runs beside the reader's work. read_aside returns 0
-    // when it could not start (the caller then reads as usual); once started,
+    // when it did not start (no thread, or the source judged the caller's
+    // own work the slower part): the caller then reads as usual. Once started,
     // read_aside_wait must be called before dest is touched or another read is
     // set aside, and answers as read would. One read is aside at a time.
     int (*read_aside)(void* context, uint64_t offset, void* dest, size_t length);

@@ -59,6 +59,7 @@ struct ReadAside {
     size_t length;
     int read;   // the result of the last read
     int error;  // its errno when it failed
+    int64_t last_asked;  // when the reader last asked for a read aside
 };
 
 namespace {
@@ -124,6 +125,13 @@ int read_aside_start(ReadAside** aside, int fd, uint64_t offset, void* dest, siz
     if (!*aside) *aside = start_thread();
     ReadAside* a = *aside;
     if (!a || a->state.load(std::memory_order_acquire) != ASIDE_IDLE) return 0;
+    // A reader whose own work on a block far outlasts the copy gains nothing
+    // from the thread, and the block is best copied by itself: it is then in
+    // its own processor's cache, and nobody has to be woken.
+    const int64_t now = now_nanoseconds();
+    const bool reader_slower = a->last_asked && now - a->last_asked > LOOK_NANOSECONDS;
+    a->last_asked = now;
+    if (reader_slower) return 0;
     a->fd = fd;
     a->offset = offset;
     a->dest = dest;
