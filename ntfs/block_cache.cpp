@@ -53,7 +53,6 @@ void read_block_aside(ScanBlock* scan, const ByteSource* source, uint32_t cluste
     if (!stream_run_at(table, cluster_bytes, start, &at, &run_left) || run_left < length) return;
     uint8_t* bytes = page_aligned(&scan->aside_memory);
     if (!bytes || !source_read_aside(source, at, bytes, length)) return;
-    scan->aside_bytes = bytes;
     scan->aside_tag = index + 1;
     scan->aside_length = length;
 }
@@ -71,8 +70,8 @@ bool fill_scan_block(ScanBlock* scan, const ByteSource* source, uint32_t cluster
     if (aside_holds(scan, source, index)) {
         void* memory = scan->memory;
         scan->memory = scan->aside_memory;
-        scan->bytes = scan->aside_bytes;
         scan->aside_memory = memory;
+        scan->bytes = page_aligned(&scan->memory);
         scan->tag = index + 1;
         scan->length = scan->aside_length;
     } else {

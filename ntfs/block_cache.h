@@ -39,7 +39,6 @@ struct ScanBlock {
     // gets there.
     uint64_t aside_tag;     // block number + 1 of the read aside; 0 when none is
     uint32_t aside_length;
-    uint8_t* aside_bytes;
     void* aside_memory;
 };
 

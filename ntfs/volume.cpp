@@ -91,7 +91,8 @@ int record_out_of_order(NtfsVolume* s, uint64_t n, uint8_t* record) {
 int stored_record(NtfsVolume* s, uint64_t candidate, bool scan_request, uint8_t* record) {
     const uint32_t size = s->geometry.record_size;
     const uint64_t offset = candidate * size;
-    if (!scan_request && !scan_holds(&s->cache, offset)) return record_out_of_order(s, candidate, record);
+    if (!scan_request && !scan_holds(&s->cache, offset))
+        return record_out_of_order(s, candidate, record);
     const uint8_t* stored = scan_record(&s->cache, &s->source, s->geometry.bytes_per_cluster,
                                         &s->mft.data, offset, size);
     if (!stored) return -1;

@@ -155,7 +155,9 @@ void prefetch_bytes(void* context, uint64_t offset, uint64_t length) {
 }  // namespace
 
 void fd_source_start(FdByteSource* fd_source, int fd, ByteSource* source) {
-    *fd_source = FdByteSource{fd, 0, nullptr, 0, page_faults(), 0, nullptr};
+    *fd_source = FdByteSource{};
+    fd_source->fd = fd;
+    fd_source->faults_at_look = page_faults();
     const off_t end = lseek(fd, 0, SEEK_END);  // also the size of a block device
     source->context = fd_source;
     // A descriptor that cannot tell its size is read until it ends.
@@ -170,5 +172,5 @@ void fd_source_release(FdByteSource* fd_source) {
     read_aside_stop(fd_source->aside);
     if (fd_source->map)
         munmap(const_cast<uint8_t*>(fd_source->map), size_t(fd_source->map_length));
-    *fd_source = FdByteSource{-1, 0, nullptr, 0, 0, 0, nullptr};
+    *fd_source = FdByteSource{};
 }

@@ -14,13 +14,13 @@
 #include "platform/posix/read_aside.h"
 
 struct FdByteSource {
-    int fd;
-    int map_state;              // 0 before the first small read, then FD_MAP_OPEN or FD_MAP_NONE
-    const uint8_t* map;         // the device or image, read-only
-    uint64_t map_length;        // bytes mapped
-    long faults_at_look;        // page faults when the resident size was last looked at
-    uint32_t reads_since_check; // small reads since the faults were last counted
-    ReadAside* aside;           // the thread reading aside, from the first such read
+    int fd = -1;
+    int map_state = 0;               // 0 until the first small read, then an FD_MAP_ value
+    const uint8_t* map = nullptr;    // the device or image, read-only
+    uint64_t map_length = 0;         // bytes mapped
+    long faults_at_look = 0;         // page faults when the resident size was last looked at
+    uint32_t reads_since_check = 0;  // small reads since the faults were last counted
+    ReadAside* aside = nullptr;      // the thread reading aside, from the first such read
 };
 
 enum : int { FD_MAP_OPEN = 1, FD_MAP_NONE = 2 };

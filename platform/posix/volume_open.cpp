@@ -44,7 +44,7 @@ Handle platform_open_volume(const wchar* device_path) {
         close(fd);
         return fail(code);
     }
-    PosixVolume* volume = new (std::nothrow) PosixVolume{{POSIX_VOLUME, fd}, FdByteSource{-1, 0, nullptr, 0, 0, 0, nullptr}, nullptr};
+    PosixVolume* volume = new (std::nothrow) PosixVolume{{POSIX_VOLUME, fd}, FdByteSource{}, nullptr};
     if (!volume) {
         close(fd);
         return fail(ENOMEM);
