@@ -1,5 +1,6 @@
 #include "platform/posix/guarded_copy.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csetjmp>
 #include <csignal>
@@ -7,18 +8,22 @@
 
 namespace {
 
-// The copy in progress on this thread, which a fault in its map ends.
+// The copy in progress on this thread, which a fault in its map ends. The
+// handler reads these fields in the middle of the copy, where the compiler
+// sees no reader: each is volatile, so that no store to it is left out or
+// moved past the copy (an optimised build did drop the arming store).
 struct Guard {
-    sigjmp_buf* resume;
-    const uint8_t* map;
-    size_t map_length;
+    sigjmp_buf* volatile resume;
+    const uint8_t* volatile map;
+    volatile size_t map_length;
 };
 thread_local Guard guard;
 
 void on_bus_error(int, siginfo_t* info, void*) {
     const uint8_t* at = static_cast<const uint8_t*>(info->si_addr);
-    if (guard.resume && at >= guard.map && size_t(at - guard.map) < guard.map_length)
-        siglongjmp(*guard.resume, 1);
+    const uint8_t* map = guard.map;
+    sigjmp_buf* resume = guard.resume;
+    if (resume && at >= map && size_t(at - map) < guard.map_length) siglongjmp(*resume, 1);
     // Not a fault of a guarded copy: the default action, as if unhandled.
     signal(SIGBUS, SIG_DFL);
 }
@@ -36,6 +41,12 @@ void install_handler() {
     installed = true;
 }
 
+void disarm() {
+    guard.resume = nullptr;
+    guard.map = nullptr;
+    guard.map_length = 0;
+}
+
 }  // namespace
 
 int guarded_copy(void* dest, const uint8_t* from, size_t length, const uint8_t* map,
@@ -43,12 +54,17 @@ int guarded_copy(void* dest, const uint8_t* from, size_t length, const uint8_t* 
     install_handler();
     sigjmp_buf resume;
     if (sigsetjmp(resume, 0) != 0) {
-        guard = Guard{nullptr, nullptr, 0};
+        disarm();
         errno = EIO;
         return 0;
     }
-    guard = Guard{&resume, map, map_length};
+    guard.map = map;
+    guard.map_length = map_length;
+    guard.resume = &resume;
+    // The copy's own loads and stores stay between arming and disarming.
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     std::memcpy(dest, from, length);
-    guard = Guard{nullptr, nullptr, 0};
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    disarm();
     return 1;
 }
