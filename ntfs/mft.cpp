@@ -175,16 +175,19 @@ int mft_load(const ByteSource* source, const NtfsGeometry* g, MftLayout* layout)
         settle(&layout->bitmap, g->bytes_per_cluster);
         // Bits above the bitmap's valid size read as 0, so no record there
         // is in use; a damaged size would send every search through them.
+        // Nor is any bit beyond the table's last record.
         layout->bitmap.size = stream_valid_bytes(&layout->bitmap);
-        // Runs may claim far more than the device holds (a sparse image
-        // whose boot sector claims petabytes): only its real bytes are read,
-        // and the bitmap needs no bit beyond the table's last record.
+        layout->table_bytes = stream_valid_bytes(&layout->data);
+        const uint64_t bitmap_bytes = (layout->table_bytes / size + 7) / 8;
+        if (layout->bitmap.size > bitmap_bytes) layout->bitmap.size = bitmap_bytes;
+        layout->bitmap_bytes = layout->bitmap.size;
+        // Runs may claim far more than the device holds (an image cut short,
+        // a sparse image whose boot sector claims petabytes): only its real
+        // bytes are read, and a request that needs the others fails.
         stream_cut_at(&layout->data, g->bytes_per_cluster, source->length);
         stream_cut_at(&layout->bitmap, g->bytes_per_cluster, source->length);
-        const uint64_t bitmap_bytes = (stream_valid_bytes(&layout->data) / size + 7) / 8;
-        if (layout->bitmap.size > bitmap_bytes) layout->bitmap.size = bitmap_bytes;
         ok = kept && layout->data.count > 0 && layout->data.size >= size &&
-             layout->bitmap.size > 0;
+             layout->bitmap_bytes > 0;
         errno = EINVAL;
     }
     std::free(record0);

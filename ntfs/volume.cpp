@@ -129,7 +129,7 @@ NtfsVolume* ntfs_open(const ByteSource* source) {
         errno = saved;
         return nullptr;
     }
-    volume->records = stream_valid_bytes(&volume->mft.data) / geometry.record_size;
+    volume->records = volume->mft.table_bytes / geometry.record_size;
     return volume;
 }
 
@@ -150,6 +150,15 @@ int ntfs_file_record(NtfsVolume* s, uint64_t number, uint8_t* out, uint32_t* byt
             s->scan_next = n;
             return reply(out, n, size, bytes_returned);
         }
+    }
+    // Records above the bitmap's last bit are not in use. Below it, a record
+    // whose slot or bit lies beyond the device's end cannot be told in use
+    // or not: the table was cut short, which is a failed read.
+    const MftLayout& mft = s->mft;
+    if (n / 8 >= mft.bitmap_bytes) n = mft.bitmap_bytes * 8 - 1;
+    if (n / 8 >= mft.bitmap.size || (n + 1) * size > mft.data.size) {
+        errno = EIO;
+        return 0;
     }
     for (;;) {
         uint64_t candidate;

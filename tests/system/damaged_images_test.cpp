@@ -187,6 +187,8 @@ Lines readable_below(const std::string& intact_image, uint64_t limit) {
 
 // ---- The cases ------------------------------------------------------------------
 
+const char READ_REPORT[] = "Reading MFT record failed with error 5: Input/output error\n";
+
 struct Volume {
     std::string bytes;
     Layout layout;
@@ -255,17 +257,10 @@ TEST(DamagedImages, NamesVolume) {
     const std::string leaf = "C:l1\\l2\\l3\\l4\\l5\\l6\\leaf.txt";
     const std::vector<Case> cases = {
         {"truncated inside the boot sector", [](Volume& v) { v.bytes.resize(300); }, none, ""},
-        // The table is cut where the image ends: the first 30 records are
-        // the system's files, the only ones left.
+        // A partial acquisition: the records in use above the image's end
+        // cannot be read, which the scan's first request meets.
         {"truncated inside the table",
-         [](Volume& v) { v.bytes.resize(v.layout.record_at[30]); },
-         [](const Lines& intact) {
-             Lines l;
-             for (const std::string& line : intact)
-                 if (line.rfind("C:\\$", 0) == 0 || line == "C:\\.") l.insert(line);
-             return l;
-         },
-         ""},
+         [](Volume& v) { v.bytes.resize(v.layout.record_at[30]); }, none, READ_REPORT},
         {"truncated after the table",
          [](Volume& v) {
              const ::Run& last = v.layout.table_runs.back();
@@ -550,8 +545,6 @@ void expect_cut_short(const std::string& out, const std::vector<std::string>& in
     }
 }
 
-const char READ_REPORT[] = "Reading MFT record failed with error 5: Input/output error\n";
-
 // The image is cut to its boot sector while a search of it waits to write
 // (four passes, so that the output outgrows any output buffer): the reads it
 // still makes fail, which is a report and the end of that volume, never a
@@ -616,9 +609,9 @@ TEST(DamagedImages, FileFailingReadsWhileSearching) {
 
 // A volume of 2 PiB by its boot sector, in a 4 MiB image made sparse to
 // 65 GiB, whose table claims 2^40 records and whose bitmap, moved into the
-// sparse part, claims 60 GiB: only the real bytes are read (the table and
-// bitmap cut at the image's end, the bitmap at the table's records), not
-// the gigabytes of zeros.
+// sparse part, claims 60 GiB: the records its bitmap can mark lie far
+// beyond the image's end, so the first request fails at once, without
+// reading the gigabytes of zeros below them.
 TEST(DamagedImages, SparseImageClaimingPetabytes) {
     UnpackedVolume unpacked(fixture_path("names.img.gz"));
     ASSERT_FALSE(unpacked.path.empty());
@@ -658,17 +651,21 @@ TEST(DamagedImages, SparseImageClaimingPetabytes) {
     ASSERT_EQ(truncate(image.c_str(), off_t(65) << 30), 0);
 
     // The bytes morla reads, from the shell's count of its reaped child.
+    const auto start = std::chrono::steady_clock::now();
     ProcessResult r = run_process(
         "/bin/sh",
         {"-c", "\"$0\" '*' c; s=$?; grep '^rchar' /proc/$$/io >&2; exit $s", MORLA_BINARY},
         {{"WINEPREFIX", prefix}}, 120);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, intact);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.substr(0, r.err.find("rchar: ")), READ_REPORT);
     const size_t at = r.err.find("rchar: ");
     if (at != std::string::npos) {
-        EXPECT_EQ(at, 0u) << r.err;
-        EXPECT_LT(std::stoull(r.err.substr(at + 7)), uint64_t(64) << 20);
+        EXPECT_LT(std::stoull(r.err.substr(at + 7)), uint64_t(1) << 20);
     }
+    EXPECT_LT(seconds, 1.0);
     remove_tree(prefix);
 }
 
