@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "platform/posix/handles.h"
+#include "platform/posix/processes.h"
 #include "platform/posix/utf8.h"
 
 namespace {
@@ -62,4 +63,7 @@ void platform_message_box(const wchar* text, const wchar* caption) {
     platform_write_text(STREAM_ERR, text, n);
 }
 
-void platform_exit_process(uint32_t code) { _exit(int(code)); }
+void platform_exit_process(uint32_t code) {
+    posix_wait_for_launcher();
+    _exit(int(code));
+}

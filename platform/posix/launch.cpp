@@ -1,11 +1,14 @@
 // Starting processes on Linux: the elevated launch through sudo (the stand-in
 // for ShellExecuteExW's "runas") and the relay's worker (CreateProcessW).
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <spawn.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -58,7 +61,49 @@ int worker_environment(int pipe, std::vector<std::string>* words) {
     return 1;
 }
 
+// The sudo this process launched, until it has been waited for: sudo turns
+// the terminal's echo off for its password prompt and back on as it ends,
+// so the requester must not hand the terminal back to the shell before it.
+// Read by the signal handler below, hence volatile and of an atomic type.
+volatile sig_atomic_t launcher_pid = 0;
+
+// A signal that ends the requester (Ctrl-C, a closed terminal, kill) while
+// sudo may still run: the terminal's own signals reach sudo as well, which
+// ends at once; another signal is given up waiting for after a while.
+void end_after_launcher(int signal_number) {
+    const pid_t pid = pid_t(launcher_pid);
+    for (int tries = 0; pid > 0 && tries < 200; ++tries) {
+        if (waitpid(pid, nullptr, WNOHANG) != 0) break;
+        const timespec pause = {0, 10 * 1000 * 1000};
+        nanosleep(&pause, nullptr);
+    }
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
+}
+
+void end_signals_after_launcher() {
+    struct sigaction action = {};
+    action.sa_handler = end_after_launcher;
+    sigemptyset(&action.sa_mask);
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        struct sigaction before;
+        // A signal the caller ignores (nohup, a background job) stays ignored.
+        if (sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+            sigaction(signal_number, &action, nullptr);
+    }
+}
+
 }  // namespace
+
+void posix_wait_for_launcher() {
+    const pid_t pid = pid_t(launcher_pid);
+    if (pid <= 0) return;
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    launcher_pid = 0;
+}
+
+void posix_launcher_waited_for() { launcher_pid = 0; }
 
 PosixProcess* posix_new_process(pid_t pid) {
     PosixProcess* record = static_cast<PosixProcess*>(std::malloc(sizeof(PosixProcess)));
@@ -89,7 +134,8 @@ std::string posix_find_launcher() {
 }
 
 // sudo keeps the terminal for its password prompt and ends when it is
-// refused, or when the relay it started has ended.
+// refused, or when the relay it started has ended; the requester ends after
+// it (posix_wait_for_launcher).
 int platform_shell_execute_runas(const wchar* file, const wchar* parameters, Handle* process) {
     std::string launcher = posix_find_launcher();
     if (launcher.empty()) return fail(ENOENT);
@@ -103,8 +149,10 @@ int platform_shell_execute_runas(const wchar* file, const wchar* parameters, Han
         words.push_back(to_bytes(parameter));
     std::vector<char*> argv = argv_of(words);
     pid_t pid = 0;
+    end_signals_after_launcher();
     int error = posix_spawn(&pid, launcher.c_str(), nullptr, nullptr, argv.data(), environ);
     if (error) return fail(error);
+    launcher_pid = pid;
     PosixProcess* record = posix_new_process(pid);
     *process = record;
     return record ? 1 : 0;

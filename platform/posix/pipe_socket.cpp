@@ -92,6 +92,7 @@ bool launch_has_ended(PosixProcess* launched) {
     pid_t done = waitpid(launched->pid, &status, WNOHANG);
     if (done == 0) return false;
     launched->pid = -1;
+    posix_launcher_waited_for();
     return true;
 }
 

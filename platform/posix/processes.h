@@ -21,6 +21,13 @@ PosixProcess* posix_new_process(pid_t pid);
 // is not installed.
 std::string posix_find_launcher();
 
+// Waits for the launcher platform_shell_execute_runas started, unless it was
+// waited for already: the process ends only after it, so that the shell gets
+// the terminal back as sudo left it. Called by platform_exit_process.
+void posix_wait_for_launcher();
+// The launcher was waited for elsewhere (it ended before connecting).
+void posix_launcher_waited_for();
+
 // In the relay's worker, whose standard handles are all the relay socket:
 // starts a watcher that ends the process (status EPIPE) within moments of
 // the requester hanging up, whether the search is writing, scanning without

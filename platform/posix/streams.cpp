@@ -1,6 +1,8 @@
 // Standard streams: UTF-16 text written as UTF-8 through stdio's buffers.
 #include <cerrno>
 #include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/posix/handles.h"
 #include "platform/posix/utf8.h"
@@ -14,10 +16,27 @@ int failed() {
     return 0;
 }
 
+// Whether standard output and standard error lead to one file, pipe or
+// socket (2>&1, the relay's worker). Standard output is written in large
+// blocks that end anywhere, standard error at once, so a message could land
+// inside a result line.
+bool streams_shared() {
+    static const bool shared = [] {
+        struct stat out, err;
+        return fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0 &&
+               out.st_dev == err.st_dev && out.st_ino == err.st_ino;
+    }();
+    return shared;
+}
+
 }  // namespace
 
 int platform_write_text(int stream, const wchar* units, size_t count) {
     FILE* file = file_of(stream);
+    // The results before a message go out first: they are whole lines (each
+    // is printed whole before anything else is), and the message keeps its
+    // place among them.
+    if (stream == STREAM_ERR && streams_shared() && std::fflush(stdout) != 0) return failed();
     char bytes[3 * 512];
     while (count) {
         size_t take = count < 512 ? count : 512;

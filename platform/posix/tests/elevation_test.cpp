@@ -643,6 +643,44 @@ TEST_F(RealSudo, AdministratorSeesWhatRootsSearchPrints) {
     }
 }
 
+// Standard output and standard error are one stream in the worker, as in
+// root's own search with 2>&1: each message comes whole, between whole
+// result lines, where it was printed, though results go out in 64 KiB blocks.
+TEST_F(RealSudo, MessagesKeepTheirPlaceBetweenWholeResultLines) {
+    if (image.empty()) GTEST_SKIP() << "no NTFS image to search";
+    const std::string results = run_as_root({"*", "C"}).out;
+    std::vector<std::string> args = {"*"};
+    std::string expected;
+    while (expected.size() < (size_t(3) << 16)) {
+        args.insert(args.end(), {"C", "X"});
+        expected += results + "Unable to access drive X\n";
+    }
+    ProcessResult direct = run_as_root(args), relayed = run_as(admin, binary, args);
+    EXPECT_EQ(direct.status, 0);
+    EXPECT_TRUE(direct.out == expected) << "root's own search";
+    EXPECT_EQ(relayed.status, 0);
+    EXPECT_EQ(relayed.err, "");
+    EXPECT_TRUE(relayed.out == expected) << "the relayed search";
+}
+
+// The requester ends after the sudo it started, which may restore the
+// terminal as it ends: here a stand-in that runs the real sudo and lingers.
+TEST_F(RealSudo, RequesterEndsAfterTheSudoItStarted) {
+    const std::string launcher = folder + "/launcher", lingered = launcher + "/lingered";
+    fs::create_directories(launcher);
+    std::ofstream(launcher + "/sudo")
+        << "#!/bin/sh\n" << find_tool("sudo") << " \"$@\"\nsleep 1\ntouch " << lingered << "\n";
+    chmod(launcher.c_str(), 0777);
+    chmod((launcher + "/sudo").c_str(), 0755);
+    std::vector<std::string> words = as_user(admin, "/bin/sh", {});
+    words.insert(words.end(), {"-c", "PATH=" + launcher + ":$PATH \"$0\" x.txt q; s=$?; test -e " +
+                                         lingered + " && echo after; exit $s",
+                               binary});
+    ProcessResult result = run_process(find_tool("setsid"), words, {}, 60);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "Unable to access drive q\nafter\n");
+}
+
 TEST_F(RealSudo, OutputFarAbove1024BytesArrivesWhole) {
     std::vector<std::string> args = {"x.txt"};
     for (int i = 0; i < 400; ++i) args.push_back(i % 2 ? "1" : "q");
