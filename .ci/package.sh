@@ -99,10 +99,11 @@ complete_words() {
         printf "%s\n" "${COMPREPLY[@]}"' \
         complete "$prefix/share/bash-completion/completions/morla" "$@"
 }
-expect "completion offers c and e after morla '*.doc'" "$(printf 'c\ne')" \
+expect "completion offers C and E after morla '*.doc'" "$(printf 'C\nE')" \
     "$(complete_words morla "'*.doc'" '')"
-expect "completion offers e after morla '*.doc' c" "e" "$(complete_words morla "'*.doc'" c '')"
+expect "completion offers E after morla '*.doc' c" "E" "$(complete_words morla "'*.doc'" c '')"
 expect "completion keeps the typed case" "E" "$(complete_words morla "'*.doc'" E)"
+expect "completion keeps the typed lower case" "e" "$(complete_words morla "'*.doc'" C e)"
 expect "completion offers nothing for the pattern" "" "$(complete_words morla '')"
 expect "completion offers nothing without a drive map" "" \
     "$(WINEPREFIX=$work/none bash --norc -c 'source "$1"; COMP_WORDS=(morla x ""); COMP_CWORD=2; _morla; printf "%s\n" "${COMPREPLY[@]}"' \
@@ -123,6 +124,8 @@ expect "package version is the project's" "$version" "$(dpkg-deb -f "$deb" Versi
 for field in Maintainer Description; do
     if [ -n "$(dpkg-deb -f "$deb" $field)" ]; then pass "package has a $field"; else fail "package has a $field"; fi
 done
+expect "the package recommends bash-completion, without which the completion does nothing" \
+    bash-completion "$(dpkg-deb -f "$deb" Recommends)"
 depends=$(dpkg-deb -f "$deb" Depends)
 if grep -q 'libc6 (>=' <<<"$depends"; then pass "dependencies from shlibs: $depends"; else fail "dependencies from shlibs" "$depends"; fi
 dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/man/man1/morla.1.gz >"$work/morla.1.gz"

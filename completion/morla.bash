@@ -51,8 +51,9 @@ _morla()
         entry=$prefix/dosdevices/$letter::
         [[ -e $entry || -L $entry ]] || continue
         [[ $given == *" $letter "* ]] && continue
-        # The case the user started typing is kept.
-        if [[ $current == [A-Z] ]]; then
+        # The case the user started typing is kept; upper case, as drives
+        # are written, when nothing is typed yet.
+        if [[ $current != [a-z] ]]; then
             letter=${letter^^}
         fi
         [[ -z $current || ${letter,,} == "${current,,}" ]] || continue

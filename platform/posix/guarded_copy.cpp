@@ -28,9 +28,7 @@ void on_bus_error(int, siginfo_t* info, void*) {
     signal(SIGBUS, SIG_DFL);
 }
 
-void install_handler() {
-    static bool installed = false;
-    if (installed) return;
+bool install_handler() {
     struct sigaction action = {};
     action.sa_sigaction = on_bus_error;
     // Left unblocked while it runs, since it leaves by siglongjmp without
@@ -38,7 +36,7 @@ void install_handler() {
     action.sa_flags = SA_SIGINFO | SA_NODEFER;
     sigemptyset(&action.sa_mask);
     sigaction(SIGBUS, &action, nullptr);
-    installed = true;
+    return true;
 }
 
 void disarm() {
@@ -51,7 +49,9 @@ void disarm() {
 
 int guarded_copy(void* dest, const uint8_t* from, size_t length, const uint8_t* map,
                  size_t map_length) {
-    install_handler();
+    // Once per process, whichever thread copies first.
+    static const bool installed = install_handler();
+    (void)installed;
     sigjmp_buf resume;
     if (sigsetjmp(resume, 0) != 0) {
         disarm();
