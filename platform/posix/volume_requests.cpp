@@ -3,8 +3,7 @@
 // request on a handle.
 #include <cerrno>
 
-#include "ntfs/bytes.h"
-#include "ntfs/volume.h"
+#include "ntfs/requests.h"
 #include "platform/posix/handles.h"
 
 namespace {
@@ -24,20 +23,6 @@ NtfsVolume* volume_reader(Handle handle) {
     }
     return volume->ntfs;
 }
-
-int file_record(NtfsVolume* volume, const void* input, uint32_t input_size, uint8_t* out,
-                uint32_t output_size, uint32_t* bytes_returned) {
-    if (!input || input_size < 8) {
-        errno = EINVAL;
-        return 0;
-    }
-    if (!out || output_size < FILE_RECORD_HEADER_BYTES + volume->geometry.record_size) {
-        errno = ENOBUFS;
-        return 0;
-    }
-    return ntfs_file_record(volume, ntfs_le64(static_cast<const uint8_t*>(input)), out,
-                            bytes_returned);
-}
 }  // namespace
 
 int platform_device_io_control(Handle volume, uint32_t control_code, const void* input,
@@ -48,16 +33,10 @@ int platform_device_io_control(Handle volume, uint32_t control_code, const void*
     if (control_code != FSCTL_NTFS_VOLUME_DATA && control_code != FSCTL_NTFS_FILE_RECORD) {
         errno = ENOTTY;
     } else if (NtfsVolume* reader = volume_reader(volume)) {
-        uint8_t* out = static_cast<uint8_t*>(output);
-        if (control_code == FSCTL_NTFS_FILE_RECORD) {
-            ok = file_record(reader, input, input_size, out, output_size, bytes_returned);
-        } else if (!out || output_size < NTFS_VOLUME_DATA_BYTES) {
-            errno = ENOBUFS;
-        } else {
-            ntfs_volume_data(reader, out);
-            if (bytes_returned) *bytes_returned = NTFS_VOLUME_DATA_BYTES;
-            ok = 1;
-        }
+        ok = control_code == FSCTL_NTFS_FILE_RECORD
+                 ? ntfs_file_record_request(reader, input, input_size, output, output_size,
+                                            bytes_returned)
+                 : ntfs_volume_data_request(reader, output, output_size, bytes_returned);
     }
     if (!ok) posix_set_last_error_from_errno();
     return ok;

@@ -4,6 +4,7 @@
 #ifdef _WIN32
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -17,6 +18,7 @@
 
 #include "base/format.h"
 #include "base/reports.h"
+#include "platform/windows/sector_source.h"
 #include "platform/windows/text_out.h"
 
 namespace {
@@ -155,6 +157,75 @@ TEST(WindowsStreamsDeathTest, AReaderThatWentAwayEndsTheRunQuietly) {
         return platform_reader_gone(uint32_t(status)) != 0;
     };
     EXPECT_EXIT(write_to_a_pipe_nobody_reads(), broken_pipe, "^$");
+}
+
+// An image file read through the sector source as a volume is: whole
+// sectors at aligned offsets, whatever range is asked for. A range that ends
+// past the device fails rather than hand out bytes it did not read; so does
+// a read the system refuses, with the system's code kept.
+TEST(WindowsSectorSource, HandsOutExactlyTheRangeAskedOrFails) {
+    const std::string path = temp_file("morla-sectors.img");
+    const uint64_t size = 300 * 512 + 100;  // the last sector cut short, as an image may be
+    std::string bytes(size, '\0');
+    for (uint64_t i = 0; i < size; ++i) bytes[i] = char(i * 7 % 251);
+    std::ofstream(path, std::ios::binary) << bytes;
+    HANDLE file = CreateFileA(path.c_str(), FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    SectorSource sectors;
+    ByteSource source;
+    // The source is told of no end: the device's own end must stop it.
+    ASSERT_EQ(sector_source_start(&sectors, file, 512, ~uint64_t(0), &source), 1);
+    std::vector<uint8_t> memory(size + 8192);
+    uint8_t* aligned = memory.data() + (4096 - reinterpret_cast<uintptr_t>(memory.data()) % 4096);
+    struct Case {
+        uint64_t offset;
+        size_t length;
+        size_t dest_offset;  // from an aligned address
+        bool ok;
+    };
+    const Case cases[] = {
+        {3, 8, 0, true},                // inside one sector
+        {500, 30, 0, true},             // across a sector's end
+        {512, 1024, 0, true},           // whole sectors, straight into aligned memory
+        {512, 1024, 1, true},           // whole sectors into unaligned memory
+        {1000, 100000, 3, true},        // more than the bounce buffer holds
+        {0, size_t(size), 0, true},     // up to the device's end, in its cut-short sector
+        {size - 90, 100, 0, false},     // ending past the device
+        {size, 1, 0, false},            // starting at its end
+        {size + 4096, 512, 0, false},   // beyond it
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.offset) + "+" + std::to_string(c.length));
+        uint8_t* dest = aligned + c.dest_offset;
+        std::memset(dest, 0xEE, c.length);
+        errno = 0;
+        sectors.error = 0;
+        ASSERT_EQ(source.read(source.context, c.offset, dest, c.length), c.ok ? 1 : 0);
+        if (c.ok) {
+            EXPECT_EQ(std::memcmp(dest, bytes.data() + c.offset, c.length), 0);
+        } else {
+            EXPECT_EQ(errno, EIO);
+            EXPECT_EQ(sectors.error, DWORD(ERROR_HANDLE_EOF));
+        }
+    }
+    NtfsGeometry geometry = {};
+    EXPECT_EQ(device_length(file, &geometry), size);  // an image's length is its size
+    sector_source_release(&sectors);
+    CloseHandle(file);
+
+    // A handle that may not read: the system's refusal is the read's failure.
+    file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    ASSERT_EQ(sector_source_start(&sectors, file, 512, size, &source), 1);
+    errno = 0;
+    EXPECT_EQ(source.read(source.context, 0, aligned, 512), 0);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_EQ(sectors.error, DWORD(ERROR_ACCESS_DENIED));
+    sector_source_release(&sectors);
+    CloseHandle(file);
+    std::remove(path.c_str());
 }
 
 TEST(WindowsPlatform, ReportsAskTheSystemForTextAndMemory) {
