@@ -145,8 +145,24 @@ if command -v script >/dev/null; then
         echo "windows: FAIL: console output keeps every character"
         od -c "$work/tty" | head -20
     fi
+    # The requester's copy of relayed UTF-8 to a console, which only a
+    # terminal gives the test executable.
+    checks=$((checks + 1))
+    report=$(timeout 60 winepath -w "$work/console.xml")
+    command_line=$(printf '%q ' wine "$PWD/build/windows/morla_system_tests.exe" \
+        --gtest_filter='WindowsRelayConsole.*' --gtest_output="xml:$report")
+    status=0
+    timeout 120 script -qec "$command_line" /dev/null >"$work/tty" </dev/null || status=$?
+    # Run, not skipped: the test found its console.
+    if [ "$status" -eq 0 ] && grep -q 'result="completed"' "$work/console.xml" 2>/dev/null; then
+        echo "windows: ok: relayed UTF-8 shows on a console, characters split between reads whole"
+    else
+        failures=$((failures + 1))
+        echo "windows: FAIL: relayed UTF-8 on a console (status $status)"
+        sed -E 's/\x1b\[[0-9;?]*[A-Za-z]//g' "$work/tty" | tr -d '\r' | tail -20
+    fi
 else
-    echo "windows: console check skipped: script(1) is not installed"
+    echo "windows: console checks skipped: script(1) is not installed"
 fi
 phase "command-line checks"
 

@@ -134,6 +134,9 @@ const wchar* platform_get_command_line();
 // GetStdHandle(STD_OUTPUT_HANDLE).
 Handle platform_get_std_output();
 // ReadFile / WriteFile, synchronous; the count moved is stored in *done.
+// Written to a console, the bytes are taken as UTF-8 and shown as text, a
+// character split between two writes kept whole (Windows consoles show
+// bytes in a code page of their own).
 int platform_read_file(Handle file, void* buffer, uint32_t size, uint32_t* done);
 int platform_write_file(Handle file, const void* buffer, uint32_t size, uint32_t* done);
 // CreateFileW(name, GENERIC_READ | GENERIC_WRITE, no sharing, inheritable

@@ -6,6 +6,7 @@
 #include <wincrypt.h>
 
 #include "platform/platform.h"
+#include "platform/windows/text_out.h"
 
 static_assert(sizeof(SHELLEXECUTEINFOW) == 112);
 static_assert(sizeof(STARTUPINFOW) == 104);
@@ -49,6 +50,38 @@ DWORD WINAPI watch_launch(void* parameter) {
     do CancelSynchronousIo(watch->waiting_thread);
     while (WaitForSingleObject(watch->done, CANCEL_RETRY_MS) == WAIT_TIMEOUT);
     return 0;
+}
+
+// Relayed output is the worker's UTF-8. A console would show those bytes in
+// its own code page, so they are decoded and written as text; a character
+// split between two pieces waits for its end. Only the requester's standard
+// output is ever a console here.
+Utf8Carry relayed_carry = {0, 0, 0x80, 0xBF};
+
+int write_utf8_to_console(HANDLE console, const void* buffer, uint32_t size, uint32_t* done) {
+    *done = 0;
+    const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
+    for (uint32_t at = 0; at < size;) {
+        const uint32_t piece = CONSOLE_PIECE_UNITS;
+        const uint32_t take = size - at < piece ? size - at : piece;
+        wchar units[CONSOLE_PIECE_UNITS + 1];
+        size_t left = decode_utf8(&relayed_carry, bytes + at, take, units);
+        for (const wchar* from = units; left;) {
+            DWORD written = 0;
+            if (!WriteConsoleW(console, reinterpret_cast<const wchar_t*>(from), DWORD(left), &written,
+                               nullptr))
+                return 0;
+            if (written == 0) {
+                SetLastError(ERROR_WRITE_FAULT);
+                return 0;
+            }
+            from += written;
+            left -= written;
+        }
+        at += take;
+        *done = at;
+    }
+    return 1;
 }
 
 }  // namespace
@@ -141,6 +174,8 @@ int platform_read_file(Handle file, void* buffer, uint32_t size, uint32_t* done)
 }
 
 int platform_write_file(Handle file, const void* buffer, uint32_t size, uint32_t* done) {
+    DWORD mode = 0;
+    if (GetConsoleMode(file, &mode)) return write_utf8_to_console(file, buffer, size, done);
     DWORD moved = 0;
     BOOL ok = WriteFile(file, buffer, size, &moved, nullptr);
     *done = moved;

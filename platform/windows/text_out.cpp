@@ -96,3 +96,45 @@ size_t encode_utf8(const wchar* units, size_t count, char* text) {
     }
     return n;
 }
+
+size_t decode_utf8(Utf8Carry* carry, const uint8_t* bytes, size_t count, wchar* out) {
+    size_t n = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t b = bytes[i];
+        if (carry->needed) {
+            if (b >= carry->low && b <= carry->high) {
+                carry->code = carry->code << 6 | (b & 0x3F);
+                carry->low = 0x80;
+                carry->high = 0xBF;
+                if (--carry->needed) continue;
+                const uint32_t c = carry->code;
+                if (c < 0x10000) {
+                    out[n++] = wchar(c);
+                } else {
+                    out[n++] = wchar(0xD800 + ((c - 0x10000) >> 10));
+                    out[n++] = wchar(0xDC00 + ((c - 0x10000) & 0x3FF));
+                }
+                continue;
+            }
+            // Cut short: what came so far is one malformed character, and
+            // this byte starts afresh.
+            carry->needed = 0;
+            out[n++] = kReplacement;
+        }
+        *carry = Utf8Carry{0, 0, 0x80, 0xBF};
+        if (b < 0x80) {
+            out[n++] = b;
+        } else if (b >= 0xC2 && b <= 0xDF) {
+            *carry = Utf8Carry{b & 0x1Fu, 1, 0x80, 0xBF};
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            *carry = Utf8Carry{b & 0x0Fu, 2, uint8_t(b == 0xE0 ? 0xA0 : 0x80),
+                               uint8_t(b == 0xED ? 0x9F : 0xBF)};
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            *carry = Utf8Carry{b & 0x07u, 3, uint8_t(b == 0xF0 ? 0x90 : 0x80),
+                               uint8_t(b == 0xF4 ? 0x8F : 0xBF)};
+        } else {
+            out[n++] = kReplacement;
+        }
+    }
+    return n;
+}

@@ -1,9 +1,11 @@
 // UTF-16 text made ready for a Windows stream: lone surrogates mended to
 // U+FFFD (UTF-8 cannot carry them), pairs kept whole across separate writes,
-// and UTF-8 encoding for files and pipes.
+// and UTF-8 encoding for files and pipes; and the way back, for relayed
+// UTF-8 shown on a console.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "platform/platform.h"
 
@@ -37,3 +39,17 @@ size_t console_piece(const wchar* units, size_t count, size_t start, wchar* out,
 // UTF-8 for mended text (room for 3 * count bytes); a lone surrogate that
 // still arrives becomes U+FFFD. Returns the bytes stored.
 size_t encode_utf8(const wchar* units, size_t count, char* out);
+
+// A UTF-8 character begun in one piece of bytes and not yet complete: its
+// bits so far, the continuation bytes it still needs, and the range the next
+// of them must lie in (which keeps out overlong forms and surrogates).
+struct Utf8Carry {
+    uint32_t code;
+    uint8_t needed;
+    uint8_t low, high;
+};
+
+// UTF-16 for UTF-8 bytes that arrive in pieces (room for count + 1 units): a
+// character split between two pieces comes out whole with the second, and
+// each malformed sequence becomes U+FFFD. Returns the units stored.
+size_t decode_utf8(Utf8Carry* carry, const uint8_t* bytes, size_t count, wchar* out);

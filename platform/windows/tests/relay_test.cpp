@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <string>
+#include <windows.h>
 
 #include "platform/platform.h"
 
@@ -56,6 +57,28 @@ TEST(WindowsRelay, LaunchThatEndsWithoutConnectingEndsTheWait) {
     EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(30));
     platform_close_handle(launched);
     platform_close_handle(pipe);
+}
+
+// The requester's copy to a console: the worker's UTF-8, arriving in reads
+// that split characters, shows as the characters it encodes. A console is
+// there only on a terminal (.ci/windows.sh runs this under script(1)).
+TEST(WindowsRelayConsole, RelayedUtf8ShowsAsTextWhenSplitBetweenReads) {
+    Handle out = platform_get_std_output();
+    DWORD mode = 0;
+    CONSOLE_SCREEN_BUFFER_INFO screen = {};
+    if (!GetConsoleMode(out, &mode) || !GetConsoleScreenBufferInfo(out, &screen))
+        GTEST_SKIP() << "standard output is no console";
+    const char bytes[] = "x\xC3\xA9\xF0\x9F\x98\x80y";  // x, e acute, a smiley, y
+    for (uint32_t at : {0u, 2u, 5u}) {
+        uint32_t done = 0;
+        ASSERT_EQ(platform_write_file(out, bytes + at, 2 + (at != 0), &done), 1);
+        EXPECT_EQ(done, 2 + (at != 0));
+    }
+    wchar_t shown[5] = {};
+    DWORD read = 0;
+    ASSERT_TRUE(ReadConsoleOutputCharacterW(out, shown, 5, screen.dwCursorPosition, &read));
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(shown), read),
+              u"x\u00e9\U0001F600y");
 }
 
 }  // namespace

@@ -96,6 +96,40 @@ TEST(WindowsText, ConsoleWritesEndLinesWithCrLfAndKeepPairsWhole) {
     for (const Case& c : cases) EXPECT_EQ(console_pieces(c.text), c.pieces) << c.text.size();
 }
 
+// Relayed UTF-8 on its way to a console, decoded piece by piece as the pipe
+// delivers it: a character split between two reads comes out whole, and a
+// malformed one as U+FFFD.
+TEST(WindowsText, RelayedUtf8KeepsACharacterSplitBetweenReads) {
+    struct Case {
+        std::vector<std::string> reads;
+        std::u16string text;
+    };
+    const std::u16string r = u"\uFFFD";
+    const Case cases[] = {
+        {{"C:\\\xC3\xA9t\xC3\xA9.txt\r\n"}, u"C:\\\u00e9t\u00e9.txt\r\n"},
+        {{"x\xC3", "\xA9y"}, u"x\u00e9y"},
+        {{"\xE2\x82", "\xAC"}, u"\u20ac"},
+        {{"\xF0", "\x9F\x98", "", "\x80!"}, u"\U0001F600!"},
+        {{"\xC3", "x"}, r + u"x"},                       // cut short
+        {{"\xE0\x80\xAF", "\xC0\xAF"}, r + r + r + r + r},  // overlong forms
+        {{"\xED\xA0\x80"}, r + r + r},                   // a surrogate
+        {{"\xF4\x90\x80\x80"}, r + r + r + r},            // past U+10FFFF
+        {{"\xF4\x8F\xBF\xBF"}, u"\U0010FFFF"},
+        {{"\x80\xFF"}, r + r},
+    };
+    for (const Case& c : cases) {
+        Utf8Carry carry = {0, 0, 0x80, 0xBF};
+        std::u16string text;
+        for (const std::string& read : c.reads) {
+            std::u16string part(read.size() + 1, u'\0');
+            part.resize(decode_utf8(&carry, reinterpret_cast<const uint8_t*>(read.data()),
+                                    read.size(), part.data()));
+            text += part;
+        }
+        EXPECT_EQ(text, c.text) << c.reads[0];
+    }
+}
+
 std::string temp_file(const char* name) {
     return (std::filesystem::temp_directory_path() / name).string();
 }
