@@ -5,10 +5,30 @@
 #include "search/scan.h"
 #include "volumes/volumes.h"
 
-void search_mount_path(const wchar* mount_paths, const wchar* pattern) {
+namespace {
+// A mount path longer than a drive root ('C:\') is a folder.
+bool folder_mount(size_t mount_path_length) { return mount_path_length > 3; }
+
+// The volume name without its trailing backslash, which opens the volume
+// itself (with it, its root folder); a fresh copy, null when none can be had.
+wchar* volume_itself(const wchar* volume_name) {
+    size_t length = text_length(volume_name);
+    if (length && volume_name[length - 1] == u'\\') --length;
+    wchar* path = static_cast<wchar*>(heap_alloc((length + 1) * sizeof(wchar)));
+    if (!path) return nullptr;
+    for (size_t i = 0; i < length; ++i) path[i] = volume_name[i];
+    path[length] = 0;
+    return path;
+}
+}  // namespace
+
+void search_mount_path(const wchar* volume_name, const wchar* mount_paths, const wchar* pattern) {
     size_t length = text_length(mount_paths);
     wchar* device_path = static_cast<wchar*>(heap_alloc((length + 5) * sizeof(wchar)));
-    if (!device_path) {
+    wchar* open_path = device_path;
+    if (device_path && folder_mount(length)) open_path = volume_itself(volume_name);
+    if (!open_path) {
+        heap_free(device_path);
         print_err(u"Out of memory!\n");
         return;
     }
@@ -16,12 +36,18 @@ void search_mount_path(const wchar* mount_paths, const wchar* pattern) {
     // of 'C:\', or the prefix's own backslash when the mount path is empty.
     format_counted(device_path, length + 4, u"\\\\.\\%s", mount_paths);
     device_path[length + 3] = 0;
-    search_device(device_path, pattern);
+    search_device_through(open_path, device_path, pattern);
+    if (open_path != device_path) heap_free(open_path);
     heap_free(device_path);
 }
 
 void search_device(const wchar* device_path, const wchar* pattern) {
-    Handle volume = platform_open_volume(device_path);
+    search_device_through(device_path, device_path, pattern);
+}
+
+void search_device_through(const wchar* open_path, const wchar* device_path,
+                           const wchar* pattern) {
+    Handle volume = platform_open_volume(open_path);
     if (volume == INVALID_HANDLE) {
         print_err_safe(u"Unable to access volume '%s'\n", device_path);
         return;

@@ -33,6 +33,7 @@ void search_volume(const wchar* volume_name, const wchar* pattern) {
     // stored; a failed second request (the list grew meanwhile) leaves no list
     // to read, so that volume is skipped.
     list[needed] = 0;
-    if (volume_path_query(volume_name, list, needed, &needed)) search_mount_path(list, pattern);
+    if (volume_path_query(volume_name, list, needed, &needed))
+        search_mount_path(volume_name, list, pattern);
     heap_free(list);
 }

@@ -10,7 +10,13 @@ void search_all_volumes(const wchar* pattern);
 // Asks for the volume's mount paths and searches it under the first one.
 void search_volume(const wchar* volume_name, const wchar* pattern);
 // Builds the device path from the first mount path of the list ('C:\' gives
-// '\\.\C:') and searches it.
-void search_mount_path(const wchar* mount_paths, const wchar* pattern);
+// '\\.\C:') and searches it. A volume mounted in a folder ('D:\mnt\data\')
+// is opened through its volume name instead, since the device path of a
+// folder opens no volume, and searched under that device path all the same.
+void search_mount_path(const wchar* volume_name, const wchar* mount_paths, const wchar* pattern);
 // Opens the device path, scans it, closes it.
 void search_device(const wchar* device_path, const wchar* pattern);
+// Opens open_path, scans it under the device path (the prefix of its lines,
+// and the name in the message when the open fails), closes it.
+void search_device_through(const wchar* open_path, const wchar* device_path,
+                           const wchar* pattern);

@@ -51,9 +51,11 @@ std::string posix_device_file(const wchar* path) {
     }
     // A device no letter names: '\\.\' + its node's absolute path.
     if (device_form && path[4] == u'/') return utf8_text(path + 4, n - 4);
-    // A volume name: '\\?\' + Linux path + '\'.
-    if (n > 5 && path[0] == u'\\' && path[1] == u'\\' && path[2] == u'?' && path[3] == u'\\' &&
-        path[n - 1] == u'\\')
-        return utf8_text(path + 4, n - 5);
+    // A volume name, '\\?\' + Linux path + '\', or the same without its
+    // trailing backslash, as a volume mounted in a folder is opened.
+    if (n > 4 && path[0] == u'\\' && path[1] == u'\\' && path[2] == u'?' && path[3] == u'\\') {
+        const size_t end = path[n - 1] == u'\\' ? n - 1 : n;
+        return end > 4 ? utf8_text(path + 4, end - 4) : std::string();
+    }
     return std::string();
 }

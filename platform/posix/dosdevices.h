@@ -14,6 +14,7 @@ std::string posix_prefix_folder();
 // The entry for a drive letter (any case): "<prefix>/dosdevices/x::".
 std::string posix_drive_entry(char letter);
 // The Linux path a device path opens: '\\.\X:' gives the drive entry,
-// '\\.\/dev/sdb2' gives '/dev/sdb2', '\\?\/some/path\' gives '/some/path'.
+// '\\.\/dev/sdb2' gives '/dev/sdb2', '\\?\/some/path\' and '\\?\/some/path'
+// give '/some/path'.
 // Empty when the path names nothing.
 std::string posix_device_file(const wchar* device_path);

@@ -100,7 +100,12 @@ TEST_F(Volumes, OpenedVolumesAreScannedUnderTheirDevicePath) {
     };
     const Case cases[] = {
         {false, {u"C:\\", u"D:\\mnt\\"}, u"\\\\.\\C:", "C:\\report.doc\n"},
-        {false, {u"D:\\mnt\\data\\"}, u"\\\\.\\D:\\mnt\\data", "D:\\mnt\\data\\report.doc\n"},
+        // A folder's device path opens no volume: the volume name does,
+        // without its trailing backslash; the lines keep the mount path.
+        {false, {u"D:\\mnt\\data\\"}, kVolumeA.substr(0, kVolumeA.size() - 1),
+         "D:\\mnt\\data\\report.doc\n"},
+        {false, {u"D:\\mnt\\data\\", u"C:\\"}, kVolumeA.substr(0, kVolumeA.size() - 1),
+         "D:\\mnt\\data\\report.doc\n"},
         {false, {}, u"\\\\.", "\\report.doc\n"},
         {true, {u"C:\\"}, kVolumeA, kNameA.substr(4) + "\\report.doc\n"},
     };
@@ -157,6 +162,7 @@ TEST_F(Volumes, FailureTable) {
         int find_next_fails_after;
         bool empty_list;
         std::string err;
+        const char16_t* first_mount = u"C:\\";
     };
     const std::string unable_c = "Unable to access volume '\\\\.\\C:'\n";
     const std::string unable_d = "Unable to access volume '\\\\.\\D:'\n";
@@ -171,12 +177,14 @@ TEST_F(Volumes, FailureTable) {
         {"mount path list of the second volume", 4, 0, -1, false,
          unable_c + "Insufficient memory to identify volume: '" + kNameB + "'\n"},
         {"next volume fails for another reason", -1, 0, 1, false, unable_c},
+        {"volume name of a folder mount to open", 4, 0, -1, false, "Out of memory!\n" + unable_d,
+         u"D:\\mnt\\"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         fake_reset();
         if (!c.empty_list)
-            fake_volume_list = {volume(kVolumeA, {u"C:\\"}), volume(kVolumeB, {u"D:\\"})};
+            fake_volume_list = {volume(kVolumeA, {c.first_mount}), volume(kVolumeB, {u"D:\\"})};
         fake_find_first_error = c.find_first_error;
         fake_find_next_fails_after = c.find_next_fails_after;
         heap_failure_countdown = c.failing_allocation;
