@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "platform/posix/processes.h"
+#include "platform/posix/user_rights.h"
 #include "platform/posix/utf8.h"
 
 namespace {
@@ -71,18 +72,6 @@ bool peer_uid(int fd, uid_t* uid) {
     socklen_t size = sizeof credentials;
     if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) return false;
     *uid = credentials.uid;
-    return true;
-}
-
-// The user who asked for elevation, as the launcher names it.
-bool requesting_uid(uid_t* uid) {
-    const char* text = std::getenv("SUDO_UID");
-    if (!text || !*text) return false;
-    char* end = nullptr;
-    errno = 0;
-    unsigned long value = std::strtoul(text, &end, 10);
-    if (errno || *end || text[0] == '-' || value != uid_t(value)) return false;
-    *uid = uid_t(value);
     return true;
 }
 
@@ -199,8 +188,10 @@ Handle platform_open_pipe_client(const wchar* name) {
         close(fd);
         return fail(error);
     }
-    uid_t server = 0, requester = 0;
-    if (!requesting_uid(&requester) || !peer_uid(fd, &server) || server != requester) {
+    // The user who asked for elevation, as the launcher names them.
+    unsigned requester = 0;
+    uid_t server = 0;
+    if (!posix_sudo_id("SUDO_UID", &requester) || !peer_uid(fd, &server) || server != requester) {
         close(fd);
         return fail(EACCES);
     }

@@ -5,27 +5,15 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <grp.h>
 #include <unistd.h>
 #include <vector>
 
 #include "platform/posix/processes.h"
+#include "platform/posix/user_rights.h"
 
 namespace {
 
 enum : uint32_t { ELEVATION_TYPE_DEFAULT = 1 };
-
-const char* const kAdministratorsGroups[] = {"sudo", "wheel", "admin"};
-
-bool in_administrators_group(const std::vector<gid_t>& groups) {
-    for (const char* name : kAdministratorsGroups) {
-        const group* entry = getgrnam(name);
-        if (!entry) continue;
-        for (gid_t gid : groups)
-            if (gid == entry->gr_gid) return true;
-    }
-    return false;
-}
 
 int fail(int error) {
     errno = error;
@@ -59,7 +47,7 @@ int platform_get_token_information(Handle token, uint32_t info_class, void* info
     if (count < 0) return fail(errno);
     groups.resize(size_t(count));
     groups.push_back(getgid());
-    uint32_t type = in_administrators_group(groups) && !posix_find_launcher().empty()
+    uint32_t type = posix_in_administrators_group(groups) && !posix_find_launcher().empty()
                         ? uint32_t(ELEVATION_TYPE_LIMITED)
                         : uint32_t(ELEVATION_TYPE_DEFAULT);
     std::memcpy(info, &type, sizeof type);

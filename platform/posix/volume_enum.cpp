@@ -20,6 +20,7 @@
 #include "platform/posix/dosdevices.h"
 #include "platform/posix/entry_points_table.h"
 #include "platform/posix/handles.h"
+#include "platform/posix/user_rights.h"
 #include "platform/posix/utf8.h"
 
 namespace {
@@ -80,10 +81,9 @@ bool same_volume(const DriveTarget& a, const DriveTarget& b) {
     return a.path == b.path;
 }
 
-// The canonical dosdevices folder, so that a dangling entry's name is stable;
-// empty when there is no prefix folder or no such folder in it.
-std::string dosdevices_folder() {
-    std::string prefix = posix_prefix_folder();
+// The canonical dosdevices folder of the prefix folder, so that a dangling
+// entry's name is stable; empty when there is none.
+std::string dosdevices_folder(const std::string& prefix) {
     if (prefix.empty()) return std::string();
     return canonical(prefix + "/dosdevices");
 }
@@ -96,7 +96,12 @@ std::u16string volume_name(const std::string& path) {
 std::vector<VolumeEntry> list_volumes() {
     std::vector<DriveTarget> targets;
     std::vector<VolumeEntry> volumes;
-    std::string dosdevices = dosdevices_folder();
+    std::string prefix = posix_prefix_folder();
+    // The drive map is looked at with the rights its targets are opened
+    // with, so that a user whose only root power is Morla learns nothing of
+    // paths they could not see themselves. Without those rights, no drive.
+    PosixUserRights rights;
+    std::string dosdevices = posix_take_user_rights(&rights) ? dosdevices_folder(prefix) : "";
     for (char letter = 'a'; letter <= 'z' && !dosdevices.empty(); ++letter) {
         std::string entry = dosdevices + "/" + letter + "::";
         struct stat st;
@@ -110,6 +115,7 @@ std::vector<VolumeEntry> list_volumes() {
         }
         volumes[i].mount_paths += {char16_t(letter - 32), u':', u'\\', u'\0'};
     }
+    posix_give_back_rights(&rights);
     for (const BlockDevice& device : posix_block_devices()) {
         bool lettered = false;
         for (const DriveTarget& target : targets)

@@ -2,12 +2,14 @@
 // device path, opened read-only.
 #include <cerrno>
 #include <new>
+#include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/posix/dosdevices.h"
 #include "platform/posix/handles.h"
+#include "platform/posix/user_rights.h"
 
 namespace {
 
@@ -18,11 +20,35 @@ Handle fail(int code) {
 }
 
 // Only a block device or a regular file holds a volume. Anything else is
-// refused before its open could wait (a FIFO waits for a writer) or act (a
-// terminal, a tape), and again after it, in case the path changed meanwhile.
+// refused before it is opened, since its open could wait (a FIFO waits for
+// a writer) or act (a terminal raises its modem lines, a tape rewinds).
 int cannot_serve(const struct stat& st) {
     if (S_ISBLK(st.st_mode) || S_ISREG(st.st_mode)) return 0;
     return S_ISDIR(st.st_mode) ? EISDIR : ENOTBLK;
+}
+
+// The target is resolved once, with O_PATH, which opens no device, and only
+// what that resolved is opened, through its descriptor: a link swapped in the
+// meantime changes nothing. A user whose only root power is Morla resolves
+// it, and opens an image, with their own rights; a block device is opened
+// with root's.
+int open_target(const std::string& file, int* fd) {
+    PosixUserRights rights;
+    if (!posix_take_user_rights(&rights)) return errno ? errno : EPERM;
+    int resolved = open(file.c_str(), O_PATH | O_CLOEXEC);
+    int code = resolved < 0 ? errno : 0;
+    struct stat st;
+    if (!code) code = fstat(resolved, &st) != 0 ? errno : cannot_serve(st);
+    if (!code && S_ISBLK(st.st_mode)) posix_give_back_rights(&rights);
+    if (!code) {
+        // Without waiting: a removable drive answers at once, medium or not.
+        const std::string through = "/proc/self/fd/" + std::to_string(resolved);
+        *fd = open(through.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        if (*fd < 0) code = errno;
+    }
+    posix_give_back_rights(&rights);
+    if (resolved >= 0) close(resolved);
+    return code;
 }
 
 }  // namespace
@@ -30,17 +56,12 @@ int cannot_serve(const struct stat& st) {
 Handle platform_open_volume(const wchar* device_path) {
     std::string file = posix_device_file(device_path);
     if (file.empty()) return fail(ENOENT);
-    struct stat st;
-    if (stat(file.c_str(), &st) != 0) return fail(errno);
-    if (int code = cannot_serve(st)) return fail(code);
-    // Without waiting: a removable drive answers at once, medium or not.
-    int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return fail(errno);
-    int code = fstat(fd, &st) != 0 ? errno : cannot_serve(st);
-    int flags = code ? 0 : fcntl(fd, F_GETFL);
+    int fd = -1;
+    if (int code = open_target(file, &fd)) return fail(code);
     // Reads then wait for the device as usual.
-    if (!code && (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)) code = errno;
-    if (code) {
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        int code = errno;
         close(fd);
         return fail(code);
     }

@@ -2,11 +2,15 @@
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <thread>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,20 +77,62 @@ TEST(CommandLine, ADriveThatIsNotNtfsIsSearchedSilently) {
     remove_tree(prefix);
 }
 
+// Opens of the file an inotify watch (IN_OPEN alone, on the file itself)
+// has seen since the last call: each event is one bare record.
+int opens_seen(int watch) {
+    inotify_event events[64];
+    ssize_t n = read(watch, events, sizeof events);
+    return n > 0 ? int(size_t(n) / sizeof(inotify_event)) : 0;
+}
+
 // Only a block device or a regular file can hold a volume; anything else is
-// refused at once, never waited on (a FIFO's open waits for a writer).
+// refused at once, never waited on (a FIFO's open waits for a writer) and
+// never opened (a device's open may act by itself): not even when the link
+// is swapped between an image and a character device while Morla looks.
 TEST(CommandLine, ADriveThatCannotServeIsUnableToAccess) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root";
     std::string prefix = make_temp_folder();
     ASSERT_EQ(mkfifo((prefix + "/fifo").c_str(), 0600), 0);
-    for (const std::string& target : {prefix + "/fifo", prefix, std::string("/dev/null")}) {
+    // A node of its own for the null device, so that only Morla could open it.
+    const std::string device = prefix + "/null";
+    ASSERT_EQ(mknod(device.c_str(), S_IFCHR | 0600, makedev(1, 3)), 0);
+    int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(inotify_add_watch(watch, device.c_str(), IN_OPEN), 0);
+    for (const std::string& target : {prefix + "/fifo", prefix, std::string("/dev/null"), device}) {
         link_drive(prefix, 'c', target);
         ProcessResult r = run_morla({"*", "c"}, {{"WINEPREFIX", prefix}}, 20);
         EXPECT_EQ(r.status, 0) << target;
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, "Unable to access drive c\n");
     }
+    EXPECT_EQ(opens_seen(watch), 0);
+
+    std::string image = unpack_image(fixture_path("names.img.gz"));
+    ASSERT_FALSE(image.empty());
+    const std::string entry = prefix + "/dosdevices/c::", to_image = entry + ".image",
+                      to_device = entry + ".device", next = entry + ".next";
+    ASSERT_EQ(symlink(image.c_str(), to_image.c_str()), 0);
+    ASSERT_EQ(symlink(device.c_str(), to_device.c_str()), 0);
+    // Swapped by hard links and renames alone: no allocation beside the forks.
+    std::atomic<bool> done{false};
+    std::thread swapper([&] {
+        for (bool on_device = false; !done; on_device = !on_device) {
+            if (link((on_device ? to_device : to_image).c_str(), next.c_str()) == 0)
+                rename(next.c_str(), entry.c_str());
+        }
+    });
+    int searched = 0;
+    for (int run = 0; run < 300; ++run) {
+        ProcessResult r = run_morla({"*", "c"}, {{"WINEPREFIX", prefix}}, 20);
+        searched += !r.out.empty();
+    }
+    done = true;
+    swapper.join();
+    EXPECT_GT(searched, 0);  // the swap was seen from both sides
+    EXPECT_EQ(opens_seen(watch), 0);
+    close(watch);
     remove_tree(prefix);
+    remove_tree(image.substr(0, image.rfind('/')));
 }
 
 // sudo gives root its own HOME; with no WINEPREFIX the invoking user's

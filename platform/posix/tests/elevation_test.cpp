@@ -23,6 +23,7 @@
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
@@ -565,7 +566,10 @@ class RealSudo : public ::testing::Test {
         // Morla alone, without SETENV, which would let the user hand root an
         // environment of their choosing.
         std::string draft = folder + "/sudoers";
-        std::ofstream(draft) << admin << " ALL=(root) NOPASSWD: " << binary << "\n";
+        // The plain user's rule makes them no administrator: it grants them
+        // Morla alone.
+        std::ofstream(draft) << admin << " ALL=(root) NOPASSWD: " << binary << "\n"
+                             << plain << " ALL=(root) NOPASSWD: " << binary << "\n";
         rule_file = "/etc/sudoers.d/morla-test-" + pid;
         if (run_tool({"visudo", "-c", "-q", "-f", draft}) == 0) {
             fs::copy_file(draft, rule_file);
@@ -679,6 +683,68 @@ TEST_F(RealSudo, RequesterEndsAfterTheSudoItStarted) {
     ProcessResult result = run_process(find_tool("setsid"), words, {}, 60);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "Unable to access drive q\nafter\n");
+}
+
+// What a rule for Morla grants a user outside the administrators' groups:
+// root's rights for block devices, and the images they could read anyway. An
+// administrator keeps root's rights, under sudo and relayed.
+TEST_F(RealSudo, ARuleForMorlaGrantsBlockDevicesAndTheImagesTheUserMayRead) {
+    if (image.empty()) GTEST_SKIP() << "no NTFS image to search";
+    const std::string root_only = folder + "/root-only", own = folder + "/own";
+    fs::create_directories(root_only);
+    fs::create_directories(own);
+    fs::copy_file(image, root_only + "/volume.img");
+    fs::copy_file(image, own + "/volume.img");
+    chmod(root_only.c_str(), 0700);
+    chmod((root_only + "/volume.img").c_str(), 0600);
+    const passwd* user = getpwnam(plain.c_str());
+    ASSERT_NE(user, nullptr);
+    ASSERT_EQ(chown(own.c_str(), user->pw_uid, user->pw_gid), 0);
+    ASSERT_EQ(chown((own + "/volume.img").c_str(), user->pw_uid, user->pw_gid), 0);
+    chmod((own + "/volume.img").c_str(), 0600);
+    LoopDisk disk = attach_loop_disk(root_only + "/volume.img", 0);
+    // A character device anyone may open: refused for what it is.
+    const std::string device = own + "/null";
+    ASSERT_EQ(mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    const std::string names = run_as_root({"*", "C"}).out, sudo = find_tool("sudo");
+    ASSERT_NE(names, "");
+    struct Case {
+        const char* what;
+        std::string target, user;
+        bool through_sudo, finds;
+    };
+    const Case cases[] = {
+        {"root-only image, rule for Morla", root_only + "/volume.img", plain, true, false},
+        {"the user's own image, rule for Morla", own + "/volume.img", plain, true, true},
+        {"block device, rule for Morla", disk.device, plain, true, true},
+        {"character device, rule for Morla", device, plain, true, false},
+        {"root-only image, administrator under sudo", root_only + "/volume.img", admin, true, true},
+        {"root-only image, administrator relayed", root_only + "/volume.img", admin, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.target.empty()) {
+            ADD_FAILURE() << "no loop device";
+            continue;
+        }
+        link_drive(prefix, 'c', c.target);
+        // sudo passes no WINEPREFIX: the user's ~/.wine names the same drives.
+        ProcessResult r = c.through_sudo ? run_as(c.user, sudo, {"-n", binary, "*", "C"})
+                                         : run_as(c.user, binary, {"*", "C"});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, c.finds ? names : "");
+        EXPECT_EQ(r.err, c.finds ? "" : "Unable to access drive C\n");
+    }
+    // Every volume: the root-only image is no volume the user can open.
+    link_drive(prefix, 'c', root_only + "/volume.img");
+    ProcessResult every = run_as(plain, sudo, {"-n", binary, "*"});
+    EXPECT_EQ(every.status, 0);
+    EXPECT_EQ(every.out.find("C:"), std::string::npos);
+    EXPECT_NE(every.err.find("Unable to access volume '\\\\.\\C:'\n"), std::string::npos) << every.err;
+    detach_loop_disk(&disk);
+    link_drive(prefix, 'c', image);
+    remove_tree(root_only);
+    remove_tree(own);
 }
 
 TEST_F(RealSudo, OutputFarAbove1024BytesArrivesWhole) {
