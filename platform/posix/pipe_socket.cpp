@@ -1,11 +1,12 @@
 // The relay pipe on Linux: a Unix stream socket in the abstract namespace,
-// named after the pipe name. Each end checks who is at the other: the
-// requester takes only an elevated (root) relay, the relay only the user who
-// asked for elevation (SUDO_UID). The worker watches its end for the
-// requester's hang-up.
+// named after the pipe name, which anyone may see. Each end checks who is at
+// the other: the requester takes only the elevated (root) relay its own
+// launch started, the relay only the user who asked for elevation
+// (SUDO_UID). The worker watches its end for the requester's hang-up.
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -67,12 +68,44 @@ Handle new_pipe_handle(int fd) {
     return record;
 }
 
+bool peer_credentials(int fd, ucred* credentials) {
+    socklen_t size = sizeof *credentials;
+    return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, credentials, &size) == 0;
+}
+
 bool peer_uid(int fd, uid_t* uid) {
     ucred credentials;
-    socklen_t size = sizeof credentials;
-    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) return false;
+    if (!peer_credentials(fd, &credentials)) return false;
     *uid = credentials.uid;
     return true;
+}
+
+// The parent of a process, from the field after its state in /proc/PID/stat
+// (the name before it, in parentheses, may hold anything); 0 when unknown.
+pid_t parent_of(pid_t pid) {
+    int fd = open(("/proc/" + std::to_string(pid) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    char text[1024];
+    ssize_t got = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (got <= 0) return 0;
+    text[got] = '\0';
+    const char* name_end = std::strrchr(text, ')');
+    char state = 0;
+    int parent = 0;
+    if (!name_end || std::sscanf(name_end + 1, " %c %d", &state, &parent) != 2) return 0;
+    return pid_t(parent);
+}
+
+// Whether the process is the launched one or descends from it: the relay
+// sudo started, and nobody else, though any root process could connect.
+// Until the launch has been waited for, its pid stands for it alone.
+bool descends_from(pid_t pid, pid_t ancestor) {
+    for (int depth = 0; depth < 64 && pid > 1; ++depth) {
+        if (pid == ancestor) return true;
+        pid = parent_of(pid);
+    }
+    return false;
 }
 
 bool launch_has_ended(PosixProcess* launched) {
@@ -108,6 +141,14 @@ void* end_on_hang_up(void*) {
         if (count < 0 && errno != EINTR) return nullptr;
         if (count > 0 && (socket.revents & (POLLHUP | POLLERR | POLLNVAL))) _exit(EPIPE);
     }
+}
+
+// Only the elevated relay the launch started is heard. Once the launch has
+// ended and been waited for, its pid may stand for anyone: nobody is heard.
+bool is_launched_relay(int client, const PosixProcess* launch) {
+    ucred peer;
+    if (!peer_credentials(client, &peer) || peer.uid != 0) return false;
+    return !launch || (launch->pid > 0 && descends_from(peer.pid, launch->pid));
 }
 
 }  // namespace
@@ -154,9 +195,8 @@ int platform_connect_named_pipe(Handle pipe, Handle launched) {
                 fail(errno);
                 return 0;
             }
-            uid_t uid;
-            // Only the elevated relay is heard; anyone else is closed unheard.
-            if (!peer_uid(client, &uid) || uid != 0) {
+            // Anyone else is closed unheard, and the wait goes on.
+            if (!is_launched_relay(client, launch)) {
                 close(client);
                 continue;
             }

@@ -436,13 +436,17 @@ TEST(PipeServer, LaunchThatEndsFirstEndsTheWait) {
     platform_close_handle(pipe);
 }
 
-TEST(PipeServer, OnlyAnElevatedClientIsHeard) {
+// Connections queue up before the launched relay's: another user's, and
+// another root process's that does not descend from the launch. Both are
+// closed unheard, and the wait goes on to the launched one.
+TEST(PipeServer, OnlyTheLaunchedRelayIsHeard) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user";
     std::string name = unique_pipe_name();
     Handle pipe = platform_create_named_pipe(wide(name).c_str());
     ASSERT_NE(pipe, INVALID_HANDLE);
-    int connected[2];
+    int connected[2], go[2];
     ASSERT_EQ(::pipe(connected), 0);
+    ASSERT_EQ(::pipe(go), 0);
     pid_t stranger = fork();
     if (stranger == 0) {
         // Nobody, not root: connects, says so, and waits to be closed unheard.
@@ -451,30 +455,41 @@ TEST(PipeServer, OnlyAnElevatedClientIsHeard) {
         if (fd < 0 || write(fd, "N", 1) != 1) _exit(4);
         if (write(connected[1], "c", 1) != 1) _exit(5);
         char c;
-        _exit(read(fd, &c, 1) <= 0 ? 0 : 6);  // ended, or reset with "N" unread
+        _exit(wait_readable(fd, 30000) && read(fd, &c, 1) <= 0 ? 0 : 6);  // ended, or reset with "N" unread
+    }
+    // The launch: root, and it connects only once told to.
+    pid_t launched_pid = fork();
+    if (launched_pid == 0) {
+        char c;
+        if (read(go[0], &c, 1) != 1) _exit(3);
+        int fd = connect_to(name);
+        if (fd < 0 || write(fd, "R", 1) != 1) _exit(4);
+        // Held until the test closes its end.
+        _exit(wait_readable(fd, 30000) && read(fd, &c, 1) == 0 ? 0 : 5);
     }
     char c;
     ASSERT_EQ(read(connected[0], &c, 1), 1);
-    int root_client = connect_to(name);
-    ASSERT_GE(root_client, 0);
-    ASSERT_EQ(write(root_client, "R", 1), 1);
-    pid_t sleeper = start("/bin/sleep", "30");
-    Handle launched = posix_new_process(sleeper);
+    int root_stranger = connect_to(name);
+    ASSERT_GE(root_stranger, 0);
+    ASSERT_EQ(write(root_stranger, "S", 1), 1);
+    ASSERT_EQ(write(go[1], "g", 1), 1);
+    Handle launched = posix_new_process(launched_pid);
     EXPECT_EQ(platform_connect_named_pipe(pipe, launched), 1);
     char heard = 0;
     uint32_t got = 0;
     EXPECT_TRUE(platform_read_file(pipe, &heard, 1, &got));
     EXPECT_EQ(heard, 'R');
+    // Closed unheard.
+    EXPECT_TRUE(wait_readable(root_stranger, 10000) && read(root_stranger, &c, 1) <= 0);
     int status = -1;
     waitpid(stranger, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    kill(sleeper, SIGKILL);
-    waitpid(sleeper, nullptr, 0);
-    close(root_client);
-    close(connected[0]);
-    close(connected[1]);
-    platform_close_handle(launched);
     platform_close_handle(pipe);
+    waitpid(launched_pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    close(root_stranger);
+    for (int fd : {connected[0], connected[1], go[0], go[1]}) close(fd);
+    platform_close_handle(launched);
 }
 
 // ---- The whole elevated search, through sudo ---------------------------------
@@ -794,6 +809,65 @@ TEST_F(RealSudo, WorksFromATerminal) {
     // The terminal ends each line with CR LF.
     auto lines = [](const std::string& text) { return std::count(text.begin(), text.end(), '\n'); };
     EXPECT_EQ(lines(result.out), lines(one.out) * searches);
+}
+
+// The listening relay pipes the kernel shows to everyone, by name.
+std::vector<std::string> listening_pipes() {
+    std::vector<std::string> names;
+    std::ifstream table("/proc/net/unix");
+    std::string line;
+    const std::string prefix = "@\\\\.\\pipe\\morla-uac-pipe-";
+    while (std::getline(table, line)) {
+        size_t at = line.find(prefix);
+        // The flags column says __SO_ACCEPTCON (a listening socket).
+        if (at != std::string::npos && line.find(" 00010000 ") != std::string::npos)
+            names.push_back(line.substr(at + 1));
+    }
+    return names;
+}
+
+// Another root process (any user with a rule for Morla could start one)
+// connects to the requester's pipe before the relay does, while sudo is
+// slow to start it: refused, and the requester's own relay still searches.
+TEST_F(RealSudo, AnotherRootProcessFirstOnThePipeIsRefused) {
+    if (image.empty()) GTEST_SKIP() << "no NTFS image to search";
+    const std::string slow = folder + "/slow";
+    fs::create_directories(slow);
+    std::ofstream(slow + "/sudo") << "#!/bin/sh\nsleep 1\nexec " << find_tool("sudo") << " \"$@\"\n";
+    chmod(slow.c_str(), 0755);
+    chmod((slow + "/sudo").c_str(), 0755);
+    const std::vector<std::string> before = listening_pipes();
+    ProcessResult relayed;
+    std::thread requester([&] {
+        relayed = run_process(find_tool("setsid"),
+                              {find_tool("runuser"), "-u", admin, "--", "/usr/bin/env",
+                               "PATH=" + slow + ":/usr/bin:/bin", "WINEPREFIX=" + prefix, binary,
+                               "*", "C"},
+                              {}, 60);
+    });
+    std::string name;
+    for (int i = 0; i < 500 && name.empty(); ++i) {
+        for (const std::string& seen : listening_pipes())
+            if (std::find(before.begin(), before.end(), seen) == before.end()) name = seen;
+        if (name.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    int intruder = name.empty() ? -1 : connect_to(name);
+    EXPECT_GE(intruder, 0) << "no pipe seen";
+    std::string heard = "(not closed)";
+    if (intruder >= 0 && wait_readable(intruder, 10000)) {
+        char buffer[64];
+        ssize_t n = read(intruder, buffer, sizeof buffer);
+        heard = n > 0 ? std::string(buffer, size_t(n)) : "";
+    }
+    // Closed before the wait for the requester, which would otherwise wait
+    // for the intruder's output.
+    if (intruder >= 0) close(intruder);
+    requester.join();
+    EXPECT_EQ(heard, "");  // closed without a frame
+    EXPECT_EQ(relayed.status, 0);
+    EXPECT_EQ(relayed.err, "");
+    EXPECT_EQ(relayed.out, run_as_root({"*", "C"}).out);
+    remove_tree(slow);
 }
 
 TEST_F(RealSudo, PlainUserIsRefused) {
