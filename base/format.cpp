@@ -16,7 +16,7 @@ struct Sink {
     size_t stored;     // units stored in buffer
     size_t length;     // units of the whole text
     int stream;        // 0 for a bounded buffer
-    bool safe;         // "%s" and "%.*s" arguments go through copy_safe_text
+    bool safe;         // "%s", "%.*s" and "%c" arguments go through copy_safe_text
 };
 
 // A failed write ends the run; nothing printed after it could be trusted.
@@ -90,7 +90,7 @@ void format_into(Sink* sink, const wchar* format, va_list args) {
         } else if (*p == u'c') {
             // An empty argument's NUL is shown as nothing rather than as a NUL byte.
             wchar c = wchar(va_arg(args, int));
-            if (c) put(sink, &c, 1);
+            if (c) put_argument(sink, &c, 1);
             ++p;
         } else if (p[0] == u'.' && p[1] == u'*' && p[2] == u's') {
             int count = va_arg(args, int);

@@ -24,8 +24,9 @@ void print_stream(int stream, const wchar* format, ...);
 void print_stream_v(int stream, const wchar* format, va_list args);
 #define print_out(...) print_stream(STREAM_OUT, __VA_ARGS__)
 #define print_err(...) print_stream(STREAM_ERR, __VA_ARGS__)
-// The same for text whose "%s" and "%.*s" arguments come from a volume or the
-// system rather than from the user: each is written as copy_safe_text makes
-// it (base/safe_text.h), so that it cannot drive the reader's terminal.
+// The same for text whose "%s", "%.*s" and "%c" arguments come from outside
+// the program (a volume, the system, the user's own arguments): each is
+// written as copy_safe_text makes it (base/safe_text.h), so that it cannot
+// drive the reader's terminal.
 void print_stream_safe(int stream, const wchar* format, ...);
 #define print_err_safe(...) print_stream_safe(STREAM_ERR, __VA_ARGS__)

@@ -29,13 +29,13 @@ void search_drive(wchar typed, const wchar* pattern) {
     } else if (typed >= u'a' && typed <= u'z') {
         letter = wchar(typed - 32);
     } else {
-        print_err(u"Invalid drive letter '%c'\n", typed);
+        print_err_safe(u"Invalid drive letter '%c'\n", typed);
         return;
     }
     drive_device_path[4] = letter;
     Handle volume = platform_open_volume(drive_device_path);
     if (volume == INVALID_HANDLE) {
-        print_err(u"Unable to access drive %c\n", typed);
+        print_err_safe(u"Unable to access drive %c\n", typed);
         return;
     }
     scan_volume(volume, pattern, drive_device_path);
@@ -47,7 +47,8 @@ void search_drive(wchar typed, const wchar* pattern) {
 int morla_entry(int argc, wchar** argv) {
     look_up_entry_points();
     if (argc < 2) {
-        print_err(kUsage, argv[0]);
+        // The program name is whatever started the process chose.
+        print_err_safe(kUsage, argv[0]);
         return 1;
     }
     if (text_equal_prefix(argv[1], kRelayPipePrefix, RELAY_PREFIX_UNITS)) relay_entry(argv[1]);

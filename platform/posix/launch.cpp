@@ -169,8 +169,10 @@ int platform_create_worker(const wchar* program, wchar* command_line, Handle pip
     if (fd < 0) return fail(EBADF);
     std::vector<std::string> words;
     for (const std::u16string& word : command_line_split(command_line)) words.push_back(to_bytes(word));
-    std::vector<char*> argv = argv_of(words);
     std::string path = posix_names_own_program(program) ? "/proc/self/exe" : to_bytes(program);
+    // ps shows the program the worker runs, not what the requester was called.
+    if (!words.empty() && path == "/proc/self/exe") words[0] = to_bytes(program);
+    std::vector<char*> argv = argv_of(words);
     std::vector<std::string> variables;
     if (!worker_environment(fd, &variables)) return fail(errno);
     std::vector<char*> environment = argv_of(variables);

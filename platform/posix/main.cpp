@@ -16,8 +16,9 @@ int main(int argc, char** argv) {
     // A reader that went away fails the write (EPIPE), which ends the run
     // quietly with that code: never a death by signal.
     std::signal(SIGPIPE, SIG_IGN);
-    // The relay's worker ends once nobody listens, even while it writes nothing.
-    posix_watch_relay_socket();
+    // The relay's worker is named as what it is, and ends once nobody
+    // listens, even while it writes nothing.
+    posix_start_relay_worker();
     // Results go out in large blocks when they do not go to a terminal.
     if (!isatty(STDOUT_FILENO)) std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     std::vector<std::vector<wchar>> storage;

@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -151,10 +152,26 @@ bool is_launched_relay(int client, const PosixProcess* launch) {
     return !launch || (launch->pid > 0 && descends_from(peer.pid, launch->pid));
 }
 
+// Started through /proc/self/exe, the worker would show as "exe" in ps, top
+// and pgrep; it takes its program file's name instead.
+void name_after_program_file() {
+    char path[4096];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return;
+    std::string name(path, size_t(n));
+    const std::string deleted = " (deleted)";
+    if (name.size() > deleted.size() &&
+        name.compare(name.size() - deleted.size(), deleted.size(), deleted) == 0)
+        name.resize(name.size() - deleted.size());
+    name = name.substr(name.rfind('/') + 1);
+    if (!name.empty()) prctl(PR_SET_NAME, name.substr(0, 15).c_str());
+}
+
 }  // namespace
 
-void posix_watch_relay_socket() {
+void posix_start_relay_worker() {
     if (!standard_handles_are_one_socket()) return;
+    name_after_program_file();
     pthread_t watcher;
     if (pthread_create(&watcher, nullptr, end_on_hang_up, nullptr) == 0) pthread_detach(watcher);
 }

@@ -29,10 +29,11 @@ void posix_wait_for_launcher();
 void posix_launcher_waited_for();
 
 // In the relay's worker, whose standard handles are all the relay socket:
-// starts a watcher that ends the process (status EPIPE) within moments of
-// the requester hanging up, whether the search is writing, scanning without
-// a match, or blocked on a drive target. Does nothing in any other process.
-void posix_watch_relay_socket();
+// names the process after its program file, and starts a watcher that ends
+// the process (status EPIPE) within moments of the requester hanging up,
+// whether the search is writing, scanning without a match, or blocked on a
+// drive target. Does nothing in any other process.
+void posix_start_relay_worker();
 
 // The prefix folder of the requester at the other end of the relay socket:
 // its WINEPREFIX, else its HOME's .wine, made absolute against its working

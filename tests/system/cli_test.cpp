@@ -27,11 +27,31 @@ const char kUsageTail[] =
     "if only a pattern is given, Morla will search all local NTFS\n"
     "file systems.\n";
 
+// The program name is whatever started the process chose (exec -a): it
+// reaches the terminal through the same filter as names do.
 TEST(CommandLine, NoArgumentPrintsTheUsageTextOnly) {
-    ProcessResult r = run_morla({});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, std::string("Usage:\t") + MORLA_BINARY + kUsageTail);
+    struct Case {
+        std::string name, shown;
+    };
+    const Case cases[] = {
+        {MORLA_BINARY, MORLA_BINARY},
+        {"\x1b[2J\x1b]0;title\x07morla", "?[2J?]0;title?morla"},
+        {"a\nb\rc\x7f\xc2\x9b\xc2\x85", "a?b?c???"},  // C0, DEL, CSI, NEL
+        {"\xe2\x80\xae" "evil\xe2\x81\xa6\xd8\x9c\xe2\x80\xa8", "?evil???"},  // bidi, LS
+        {"\xc3\xa9t\xc3\xa9", "\xc3\xa9t\xc3\xa9"},
+    };
+    for (const Case& c : cases) {
+        ProcessResult r = run_process("/bin/bash", {"-c", "exec -a \"$1\" \"$0\"", MORLA_BINARY, c.name});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "Usage:\t" + c.shown + kUsageTail);
+    }
+}
+
+std::string repeat(const std::string& text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += text;
+    return out;
 }
 
 TEST(CommandLine, DriveLetterMessages) {
@@ -52,6 +72,9 @@ TEST(CommandLine, DriveLetterMessages) {
         {{"x.txt", "c", "c"}, "Unable to access drive c\nUnable to access drive c\n"},
         {{"x.txt", "Q", "*", ""}, "Unable to access drive Q\nInvalid drive letter '*'\nInvalid drive letter ''\n"},
         {{"x.txt", "\xc3\xa9"}, "Invalid drive letter '\xc3\xa9'\n"},
+        // Controls and bidirectional marks typed as letters are shown as '?'.
+        {{"x.txt", "\x1b]0;title\x07", "\n", "\x7f", "\xc2\x9b", "\xe2\x80\xae", "\xe2\x81\xa9"},
+         repeat("Invalid drive letter '?'\n", 6)},
         // The relay prefix counts only at the very start: this is a pattern.
         {{pipe_text, "q"}, "Unable to access drive q\n"},
     };

@@ -955,7 +955,8 @@ std::vector<pid_t> processes_running(const std::string& program, uid_t uid,
 
 // The requester dies while the worker scans, writing all the time or never:
 // within a second no Morla process of root is left, and the worker ended by
-// itself, not by a signal.
+// itself, not by a signal. The worker is found by its command line, which
+// starts with the program file it runs.
 TEST_F(RealSudo, KilledRequesterLeavesNoRootProcessBehind) {
     if (image.empty()) GTEST_SKIP() << "no NTFS image to search";
     // Orphans come to this process: the worker, once the relay has ended.
@@ -985,6 +986,18 @@ TEST_F(RealSudo, KilledRequesterLeavesNoRootProcessBehind) {
         requesters = processes_running(binary, admin_uid, pattern);
         EXPECT_EQ(workers.size(), 1u);
         EXPECT_EQ(requesters.size(), 1u);
+        // Named as what it is in ps, top and pgrep, though started through
+        // /proc/self/exe. Found as soon as it runs, it may not have named
+        // itself yet.
+        for (pid_t worker : workers) {
+            std::string name;
+            for (int i = 0; i < 40 && name != "morla"; ++i) {
+                if (i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                std::ifstream comm("/proc/" + std::to_string(worker) + "/comm");
+                std::getline(comm, name);
+            }
+            EXPECT_EQ(name, "morla");
+        }
         for (pid_t requester : requesters) kill(requester, SIGKILL);
         std::this_thread::sleep_for(std::chrono::seconds(1));
         EXPECT_TRUE(processes_running(binary, 0, pattern).empty());
