@@ -52,6 +52,13 @@ cleanup() {
 trap cleanup EXIT
 timeout 180 wineboot --init >/dev/null 2>&1
 timeout 120 wineserver -w
+# A server that stays up until the cleanup: one that ends by itself between
+# two tests can do so just as the next connects ("recvmsg: Connection reset
+# by peer"), which fails a test that did nothing wrong. Its helper processes
+# live as long and keep the standard streams of the run that started them,
+# so a first run with none starts them.
+timeout 30 wineserver -p
+timeout 60 wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 phase "wine prefix"
 
 # ---- the test suite under wine ---------------------------------------------
