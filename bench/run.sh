@@ -11,8 +11,8 @@
 #   BUILD_DIR      where Morla is built, optimised (default /tmp/morla-bench-build)
 #   MORLA          a morla binary to measure instead of building one (an
 #                  older build, to compare in the same session)
-#   RUNS           timed runs of each fast command, warm (default 5)
-#   COLD_RUNS      timed runs of each fast command, cold (default 3)
+#   RUNS           timed rounds of the fast commands, warm (default 7)
+#   COLD_RUNS      timed rounds of the fast commands, cold (default 5)
 #   SLOW_RUNS      timed runs of fls and find, warm and cold (default 2)
 #   WORK           folder for the results (default: a new one under /tmp)
 set -euo pipefail
@@ -24,8 +24,8 @@ repo=$(cd "$here/.." && pwd)
 tools=$(cd "$repo/.." && pwd)/shared/tools
 volumes=${BENCH_VOLUMES:-/work/bench-volumes}
 build=${BUILD_DIR:-/tmp/morla-bench-build}
-runs=${RUNS:-5}
-cold_runs=${COLD_RUNS:-3}
+runs=${RUNS:-7}
+cold_runs=${COLD_RUNS:-5}
 slow_runs=${SLOW_RUNS:-2}
 work=${WORK:-$(mktemp -d /tmp/morla-bench.XXXXXX)}
 mkdir -p "$work"
@@ -39,6 +39,8 @@ need istat sleuthkit
 need ntfsls ntfs-3g
 need ntfs-3g ntfs-3g
 need python3 python3
+need cc gcc
+need taskset util-linux
 [ -x /usr/bin/time ] || { echo "missing /usr/bin/time (Debian package time)" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || { echo "run as root (mount, page cache)" >&2; exit 1; }
 
@@ -66,17 +68,23 @@ export WINEPREFIX=$work/prefix
 mkdir -p "$WINEPREFIX/dosdevices"
 ln -sfn "$image" "$WINEPREFIX/dosdevices/c::"
 
-# ---- the floor: the table's own extents, read with dd
+# ---- the floors: the table's own extents (found with istat), read by one
+# process with pread into one cache-sized buffer (floor-read.c), and, as the
+# earlier figures were, by one dd per extent
 cluster=$(fsstat "$image" | awk -F': ' '/^Cluster Size/ {print $2; exit}')
-istat -r "$image" 0 | awk -v c="$cluster" -v img="$image" '
+istat -r "$image" 0 | awk -v c="$cluster" '
     /^Type: \$DATA/ { data = 1; next }
     /^Type:/ { data = 0 }
     data && /Starting address/ {
-        gsub(",", ""); start = $3; len = $5
-        printf "dd if=%s of=/dev/null bs=1M iflag=skip_bytes,count_bytes skip=%.0f count=%.0f status=none\n", img, start * c, len * c
-    }' >"$work/floor.sh"
-extents=$(wc -l <"$work/floor.sh")
+        gsub(",", ""); printf "%.0f:%.0f\n", $3 * c, $5 * c
+    }' >"$work/extents.txt"
+extents=$(wc -l <"$work/extents.txt")
 [ "$extents" -gt 0 ] || { echo "no \$MFT extents found by istat" >&2; exit 1; }
+awk -F: -v img="$image" '{
+    printf "dd if=%s of=/dev/null bs=1M iflag=skip_bytes,count_bytes skip=%s count=%s status=none\n", img, $1, $2
+}' "$work/extents.txt" >"$work/floor.sh"
+cc -O2 -o "$work/floor-read" "$here/floor-read.c"
+floor_read="'$work/floor-read' '$image' $(tr '\n' ' ' <"$work/extents.txt")"
 
 # ---- the ntfs-3g mount, read-only; only while find runs, since ntfsls
 # refuses a volume that ntfs-3g holds open
@@ -96,20 +104,28 @@ none="morla ${q}no-such-name${q} C"
 fls_cmd="fls -r -p IMAGE"
 find_cmd="find MNT -iname ${q}*.doc${q}"
 ntfsls_cmd="ntfsls -R -a IMAGE"
-floor_cmd="dd of each \$MFT extent ($extents)"
+floor_cmd="floor-read of the \$MFT extents ($extents)"
+dd_cmd="dd of each \$MFT extent ($extents)"
+one_cmd="taskset -c 0 morla ${q}no-such-name${q} C"
+one_floor_cmd="taskset -c 0 floor-read"
+# Interleaved: one run of each in turn, round after round (interleave.py).
 fast=(
-    -n "$doc" "$morla '*.doc' C"
-    -n "$all" "$morla '*' C > /dev/null"
-    -n "$none" "$morla 'no-such-name' C"
-    -n "$ntfsls_cmd" "ntfsls -R -a '$image'"
-    -n "$floor_cmd" "bash '$work/floor.sh'"
+    "$doc" "'$morla' '*.doc' C"
+    "$all" "'$morla' '*' C > /dev/null"
+    "$none" "'$morla' 'no-such-name' C"
+    "$floor_cmd" "$floor_read"
+    "$dd_cmd" "bash '$work/floor.sh'"
+    "$ntfsls_cmd" "ntfsls -R -a '$image'"
+    "$one_cmd" "taskset -c 0 '$morla' 'no-such-name' C"
+    "$one_floor_cmd" "taskset -c 0 $floor_read"
 )
 
 {
     echo "morla    = $morla (drive C: WINEPREFIX=$WINEPREFIX, dosdevices/c:: -> IMAGE)"
     echo "IMAGE    = $image"
     echo "MNT      = $mnt (ntfs-3g -o ro IMAGE MNT, mounted for find only)"
-    echo "floor    = $work/floor.sh, one line per extent, e.g.:"
+    echo "floor    = $floor_read"
+    echo "dd       = $work/floor.sh, one line per extent, e.g.:"
     echo "           $(head -n 1 "$work/floor.sh")"
 } >"$work/commands.txt"
 
@@ -119,7 +135,7 @@ if ! sh -c "$drop" 2>/dev/null; then
     drop="python3 -c 'import os; fd = os.open(\"$image\", os.O_RDONLY); os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)'"
     echo "== /proc/sys/vm/drop_caches is not writable: cold runs evict the image with posix_fadvise"
 fi
-echo "cold     = hyperfine --prepare \"$drop\"" >>"$work/commands.txt"
+echo "cold     = before each run (interleave.py PREPARE): $drop" >>"$work/commands.txt"
 
 # One hyperfine export per group: $1 warm or cold, $2 the group, the rest
 # hyperfine's options.
@@ -129,15 +145,15 @@ timed() {
     hyperfine --style basic --export-json "$work/$kind-$group.json" "$@"
 }
 
-echo "== warm: $runs runs (fls, find: $slow_runs) after one warm-up run"
-timed warm fast --warmup 1 --runs "$runs" "${fast[@]}"
+echo "== warm: $runs interleaved rounds (fls, find: $slow_runs runs) after one warm-up"
+python3 "$here/interleave.py" "$work/warm-fast.json" "$runs" 1 '' "${fast[@]}"
 timed warm fls --warmup 1 --runs "$slow_runs" -n "$fls_cmd" "fls -r -p '$image'"
 mount_volume
 timed warm find --warmup 1 --runs "$slow_runs" -n "$find_cmd" "find '$mnt' -iname '*.doc'"
 unmount_volume
 
-echo "== cold: $cold_runs runs (fls, find: $slow_runs), page cache dropped before each"
-timed cold fast --prepare "$drop" --runs "$cold_runs" "${fast[@]}"
+echo "== cold: $cold_runs interleaved rounds (fls, find: $slow_runs runs), page cache dropped before each"
+python3 "$here/interleave.py" "$work/cold-fast.json" "$cold_runs" 0 "$drop" "${fast[@]:0:12}"
 timed cold fls --prepare "$drop" --runs "$slow_runs" -n "$fls_cmd" "fls -r -p '$image'"
 mount_volume
 timed cold find --prepare "$drop" --runs "$slow_runs" -n "$find_cmd" "find '$mnt' -iname '*.doc'"
@@ -155,6 +171,6 @@ done
 echo "== instructions per in-use record (callgrind)"
 MORLA=$morla bash "$here/callgrind.sh" "$N" | tee "$work/callgrind.txt"
 
-python3 "$here/table.py" "$work" "$N" "$image" "$doc" "$all" "$none" "$floor_cmd" "$ntfsls_cmd" \
-    "$find_cmd" "$fls_cmd" | tee "$work/table.md"
+python3 "$here/table.py" "$work" "$N" "$image" "$doc" "$all" "$none" "$one_cmd" \
+    "$floor_cmd" "$dd_cmd" "$ntfsls_cmd" "$find_cmd" "$fls_cmd" "$one_floor_cmd" | tee "$work/table.md"
 echo "(results in $work)"
