@@ -6,6 +6,7 @@
 #include <csignal>
 #include <new>
 #include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 namespace {
@@ -52,6 +53,7 @@ uint32_t wait_past(std::atomic<uint32_t>* state, uint32_t a, uint32_t b, int64_t
 
 struct ReadAside {
     std::atomic<uint32_t> state;
+    bool running;  // the thread was started; never, on one processor
     pthread_t thread;
     int fd;
     uint64_t offset;
@@ -77,11 +79,21 @@ void* serve(void* context) {
     return nullptr;
 }
 
+// Whether the reader may run on more than one processor. On one, the thread
+// only takes turns with the reader, and each side's looking for the other
+// costs the other its turn: the reader is then faster copying by itself.
+bool second_processor() {
+    cpu_set_t allowed;
+    return sched_getaffinity(0, sizeof allowed, &allowed) != 0 || CPU_COUNT(&allowed) > 1;
+}
+
 // The thread takes no signals: those meant for the process (a broken pipe,
-// an interrupt) are the main thread's to handle.
+// an interrupt) are the main thread's to handle. On one processor none is
+// started, and every read aside is declined.
 ReadAside* start_thread() {
     ReadAside* aside = new (std::nothrow) ReadAside{};
     if (!aside) return nullptr;
+    if (!second_processor()) return aside;
     sigset_t all, before;
     sigfillset(&all);
     pthread_attr_t attributes;
@@ -97,6 +109,7 @@ ReadAside* start_thread() {
         delete aside;
         return nullptr;
     }
+    aside->running = true;
     return aside;
 }
 
@@ -124,7 +137,7 @@ int pread_all(int fd, uint64_t offset, void* dest, size_t length) {
 int read_aside_start(ReadAside** aside, int fd, uint64_t offset, void* dest, size_t length) {
     if (!*aside) *aside = start_thread();
     ReadAside* a = *aside;
-    if (!a || a->state.load(std::memory_order_acquire) != ASIDE_IDLE) return 0;
+    if (!a || !a->running || a->state.load(std::memory_order_acquire) != ASIDE_IDLE) return 0;
     // A reader whose own work on a block far outlasts the copy gains nothing
     // from the thread, and the block is best copied by itself: it is then in
     // its own processor's cache, and nobody has to be woken.
@@ -156,6 +169,10 @@ int read_aside_wait(ReadAside* aside) {
 
 void read_aside_stop(ReadAside* aside) {
     if (!aside) return;
+    if (!aside->running) {
+        delete aside;
+        return;
+    }
     wait_past(&aside->state, ASIDE_QUEUED, ASIDE_QUEUED, LOOK_NANOSECONDS, nullptr);
     aside->state.store(ASIDE_QUIT, std::memory_order_release);
     aside->state.notify_one();

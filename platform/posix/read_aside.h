@@ -10,8 +10,9 @@
 struct ReadAside;
 
 // 1 when the read was handed to the thread (started at the first read), 0
-// when it was not: no thread, a read still in hand, or the reader came back
-// so late since its last read aside that the thread would not gain it time.
+// when it was not: no thread (none is started when the caller may run on
+// one processor only), a read still in hand, or the reader came back so late
+// since its last read aside that the thread would not gain it time.
 int read_aside_start(ReadAside** aside, int fd, uint64_t offset, void* dest, size_t length);
 // Waits for the read in hand: 1 when every byte was read, 0 with errno set.
 int read_aside_wait(ReadAside* aside);

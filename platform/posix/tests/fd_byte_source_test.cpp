@@ -1,12 +1,14 @@
 // The Linux byte source over a file that shrinks while it is read: small
 // reads come out of a map of the file, and a page of it that is gone must
 // make the read fail, not end the process with SIGBUS; a read aside by the
-// source's thread fails the same way.
+// source's thread fails the same way. On one processor no thread reads
+// aside.
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sched.h>
 #include <string>
 #include <unistd.h>
 
@@ -15,6 +17,11 @@
 #include "tests/system/test_volumes.h"
 
 namespace {
+
+int processors_allowed() {
+    cpu_set_t allowed;
+    return sched_getaffinity(0, sizeof allowed, &allowed) == 0 ? CPU_COUNT(&allowed) : 0;
+}
 
 TEST(FdByteSource, ReadsOfAFileCutShortFailInsteadOfFaulting) {
     const std::string folder = make_temp_folder();
@@ -38,8 +45,10 @@ TEST(FdByteSource, ReadsOfAFileCutShortFailInsteadOfFaulting) {
     } reads[] = {{0, 512, false},           {700 * 1024, 1024, false},
                  {900 * 1024, 4096, false}, {256 * 1024, 300 * 1024, false},
                  {0, 256 * 1024, true},     {400 * 1024, 256 * 1024, true}};
+    // Where this runs on one processor only, there is no read aside to test.
+    const bool asides = processors_allowed() != 1;
     auto read = [&](uint64_t offset, void* dest, size_t length, bool aside) {
-        if (!aside) return source.read(source.context, offset, dest, length);
+        if (!aside || !asides) return source.read(source.context, offset, dest, length);
         // A read aside asked for long after the last one is declined (the
         // reader is the slower side); asked again at once, it is taken.
         if (!source.read_aside(source.context, offset, dest, length) &&
@@ -65,6 +74,40 @@ TEST(FdByteSource, ReadsOfAFileCutShortFailInsteadOfFaulting) {
         }
     }
     fd_source_release(&fd_source);
+    close(fd);
+    remove_tree(folder);
+}
+
+// Pinned to one processor, the reader is never handed a read aside (the
+// thread and the reader would only wait for each other's turn), and its
+// reads go on as usual.
+TEST(FdByteSource, NoReadAsideOnOneProcessor) {
+    const std::string folder = make_temp_folder();
+    const std::string file = folder + "/volume.img";
+    const std::string bytes(512 * 1024, 'x');
+    write_file(file, bytes);
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    cpu_set_t before, one;
+    ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
+    int first = 0;
+    while (!CPU_ISSET(first, &before)) ++first;
+    CPU_ZERO(&one);
+    CPU_SET(first, &one);
+    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+
+    FdByteSource fd_source;
+    ByteSource source;
+    fd_source_start(&fd_source, fd, &source);
+    std::string got(256 * 1024, '\0');
+    // Asked twice at once, as a fast reader would (see the test above).
+    EXPECT_EQ(source.read_aside(source.context, 0, got.data(), got.size()), 0);
+    EXPECT_EQ(source.read_aside(source.context, 0, got.data(), got.size()), 0);
+    EXPECT_EQ(source.read(source.context, 0, got.data(), got.size()), 1);
+    EXPECT_TRUE(got == bytes.substr(0, got.size()));
+    fd_source_release(&fd_source);
+
+    ASSERT_EQ(sched_setaffinity(0, sizeof before, &before), 0);
     close(fd);
     remove_tree(folder);
 }
