@@ -20,11 +20,13 @@ namespace {
 }
 
 // Tests every long name of one record and prints each match with its path.
+// Names whose ends the pattern turns away are not copied: most of them.
 void search_record(Handle volume, const uint8_t* record, uint32_t size, const wchar* pattern,
-                   const wchar* prefix) {
+                   PatternEnds ends, const wchar* prefix) {
     NameWalk walk = name_walk_start(record, size);
     while (const uint8_t* value = next_long_name(&walk)) {
         uint32_t count = name_length(value);
+        if (!ends_agree(name_units(value), count, ends)) continue;
         // This copy becomes the path; an empty name is a valid zero-byte request.
         wchar* path = static_cast<wchar*>(heap_alloc(size_t(count) * sizeof(wchar)));
         if (!path) fail_with(platform_error_out_of_memory, u"OOM");
@@ -49,6 +51,7 @@ void scan_volume(Handle volume, const wchar* pattern, const wchar* device_path) 
     uint8_t* buffer = static_cast<uint8_t*>(heap_alloc(capacity));
     if (!buffer) fail_with(platform_error_out_of_memory, u"Allocate file buffer");
     const wchar* prefix = volume_prefix(device_path);
+    const PatternEnds ends = pattern_ends(pattern);
 
     // Downward from the highest slot; a request for a free record lands on the
     // nearest lower in-use one, and the next request starts below that.
@@ -60,7 +63,7 @@ void scan_volume(Handle volume, const wchar* pattern, const wchar* device_path) 
         }
         const int64_t returned = reply_record_number(buffer);
         if (returned > k - 1) fail_with(platform_error_corrupt_data, u"Semantic error");
-        search_record(volume, reply_record(buffer), size, pattern, prefix);
+        search_record(volume, reply_record(buffer), size, pattern, ends, prefix);
         k = returned;
     }
     heap_free(buffer);
