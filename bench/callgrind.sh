@@ -6,10 +6,11 @@
 # callgrind on the reference volume of N files (default 100000). Times on
 # shared machines vary by 10-15 %; this count barely moves.
 #
-# The in-use records are the scan's record requests (calls of
-# read_file_record, or of the reader's ntfs_file_record where the request is
-# inlined): with no match there is no path reconstruction, so every request
-# comes from the scan, one per in-use record. The figure includes start-up
+# The in-use records are counted from the volume itself, whatever the
+# binary inlines: the set bits of the table's bitmap ($MFT's $BITMAP, read
+# with icat) for the records the table holds. With no match there is no path
+# reconstruction, so the scan makes one record request per in-use record
+# (the reference volumes hold no torn record). The figure includes start-up
 # and the volume's set-up.
 #
 # On Linux a thread of the byte source reads the scan's next block while the
@@ -30,6 +31,7 @@ tools=$(cd "$repo/.." && pwd)/shared/tools
 volumes=${BENCH_VOLUMES:-/work/bench-volumes}
 build=${BUILD_DIR:-/tmp/morla-bench-build}
 command -v valgrind >/dev/null || { echo "missing valgrind (Debian package valgrind)" >&2; exit 1; }
+command -v icat >/dev/null || { echo "missing icat (Debian package sleuthkit)" >&2; exit 1; }
 
 image=$volumes/bench-$N.img
 if [ ! -f "$image" ] || [ ! -f "$image.json" ]; then
@@ -52,17 +54,28 @@ ln -s "$image" "$WINEPREFIX/dosdevices/c::"
 valgrind --tool=callgrind --compress-pos=no --callgrind-out-file="$work/callgrind.out" \
     "$morla" 'no-such-name' C >/dev/null 2>"$work/valgrind.txt"
 
-python3 - "$work/callgrind.out" "$N" <<'PY'
+# The table's bitmap, and how many records the table holds (its $DATA size
+# over the record size).
+icat "$image" 0-176 >"$work/bitmap"
+record_bytes=$(fsstat "$image" | awk '/^Size of MFT Entries/ {print $5; exit}')
+table_bytes=$(istat "$image" 0 | sed -n 's/^Type: \$DATA .* size: \([0-9]*\).*/\1/p' | head -n 1)
+[[ "$record_bytes" =~ ^[0-9]+$ && "$table_bytes" =~ ^[0-9]+$ ]] ||
+    { echo "cannot tell the table's size from fsstat and istat" >&2; exit 1; }
+
+python3 - "$work/callgrind.out" "$N" "$work/bitmap" $((table_bytes / record_bytes)) <<'PY'
 import re, sys
 
-path, n = sys.argv[1], int(sys.argv[2])
+path, n, bitmap, records = sys.argv[1], int(sys.argv[2]), sys.argv[3], int(sys.argv[4])
+with open(bitmap, "rb") as f:
+    bits = f.read()
+in_use = sum(bin(byte).count("1") for byte in bits[:records // 8])
+if records % 8 and records // 8 < len(bits):
+    in_use += bin(bits[records // 8] & ((1 << records % 8) - 1)).count("1")
 names = {}        # compressed id -> function name
 total = 0
 waiting = 0       # the wait loop's own instructions
 function = ""     # the function whose costs follow
 inclusive = False # the next cost line is a call's, not the function's own
-calls = {"read_file_record": 0, "ntfs_file_record": 0}
-callee = None
 with open(path) as f:
     for line in f:
         m = re.match(r"(c?fn)=\((\d+)\)(?: (.*))?", line)
@@ -70,20 +83,11 @@ with open(path) as f:
             kind, ident, name = m.groups()
             if name:
                 names[ident] = name
-            if kind == "cfn":
-                callee = names.get(ident, "")
-            else:
+            if kind == "fn":
                 function = names.get(ident, "")
             continue
-        m = re.match(r"calls=(\d+) ", line)
-        if m:
+        if line.startswith("calls="):
             inclusive = True
-        if m and callee:
-            # The search's request, or the reader's answer where link-time
-            # optimisation inlined the request into the scan.
-            for name in calls:
-                if callee.startswith(name + "("):
-                    calls[name] += int(m.group(1))
             continue
         if line.startswith("summary:") or line.startswith("totals:"):
             total = int(line.split()[1])
@@ -93,11 +97,10 @@ with open(path) as f:
             if not inclusive and "wait_past(" in function:
                 waiting += int(m.group(2))
             inclusive = False
-requests = calls["read_file_record"] or calls["ntfs_file_record"]
-if not requests:
-    sys.exit("no record request found in the callgrind output")
+if not in_use:
+    sys.exit("no record in use in the table's bitmap")
 work = total - waiting
 print(f"N = {n:,}: {work:,} instructions ({waiting:,} more waiting between the threads), "
-      f"{requests:,} in-use records (record requests), "
-      f"{work / requests:,.0f} instructions per in-use record")
+      f"{in_use:,} in-use records (bits set in the table's bitmap), "
+      f"{work / in_use:,.0f} instructions per in-use record")
 PY

@@ -100,20 +100,29 @@ const uint8_t* scan_record(BlockCache* cache, const ByteSource* source, uint32_t
     }
     const uint64_t index = offset / SCAN_BLOCK_BYTES;
     ScanBlock* scan = &cache->scan;
-    if (scan->tag != index + 1 && !fill_scan_block(scan, source, cluster_bytes, table, index))
-        return nullptr;
+    if (scan->tag != index + 1) {
+        cache->hand = ScanHand{};
+        if (!fill_scan_block(scan, source, cluster_bytes, table, index)) return nullptr;
+    }
     return scan->bytes + offset % SCAN_BLOCK_BYTES;
 }
 
-const uint8_t* scan_at_hand(const BlockCache* cache, uint64_t n, uint32_t record_size) {
-    const uint64_t index = n / (uint64_t(BITMAP_CHUNK_BYTES) * 8);
-    const BitmapChunk& chunk = cache->chunks[index % BITMAP_CHUNK_SLOTS];
-    const uint64_t byte = n / 8 - index * BITMAP_CHUNK_BYTES;
-    const uint64_t offset = n * record_size;
-    if (chunk.tag != index + 1 || byte >= chunk.length || !(chunk.bytes[byte] >> (n % 8) & 1) ||
-        !scan_holds(cache, offset))
-        return nullptr;
-    return cache->scan.bytes + offset % SCAN_BLOCK_BYTES;
+void scan_take_hand(BlockCache* cache, uint64_t n, uint32_t record_size) {
+    cache->hand = ScanHand{};
+    const ScanBlock& scan = cache->scan;
+    const uint64_t block = n * record_size / SCAN_BLOCK_BYTES;
+    const uint64_t chunk_bits = uint64_t(BITMAP_CHUNK_BYTES) * 8;
+    const BitmapChunk& chunk = cache->chunks[n / chunk_bits % BITMAP_CHUNK_SLOTS];
+    if (scan.tag != block + 1 || chunk.tag != n / chunk_bits + 1) return;
+    const uint64_t block_first = block * SCAN_BLOCK_BYTES / record_size;
+    const uint64_t block_end = block_first + scan.length / record_size;
+    const uint64_t chunk_first = (chunk.tag - 1) * chunk_bits;
+    const uint64_t chunk_end = chunk_first + uint64_t(chunk.length) * 8;
+    const uint64_t first = block_first > chunk_first ? block_first : chunk_first;
+    const uint64_t end = block_end < chunk_end ? block_end : chunk_end;
+    if (n < first || n >= end) return;
+    cache->hand = ScanHand{first, end - first, first - chunk_first, chunk.bytes,
+                           scan.bytes + (first - block_first) * record_size};
 }
 
 const uint8_t* bitmap_chunk(BlockCache* cache, const ByteSource* source, uint32_t cluster_bytes,
@@ -129,6 +138,7 @@ const uint8_t* bitmap_chunk(BlockCache* cache, const ByteSource* source, uint32_
     }
     BitmapChunk* chunk = &cache->chunks[index % BITMAP_CHUNK_SLOTS];
     if (chunk->tag != index + 1) {
+        cache->hand = ScanHand{};
         chunk->tag = 0;
         if (!allocated(&chunk->bytes, BITMAP_CHUNK_BYTES)) return nullptr;
         const uint32_t n = part_length(bitmap->size, start, BITMAP_CHUNK_BYTES);

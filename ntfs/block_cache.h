@@ -48,9 +48,22 @@ struct BitmapChunk {
     uint8_t* bytes;   // BITMAP_CHUNK_BYTES, allocated at first use
 };
 
+// The records that both the scan's block and a bitmap chunk at hand hold,
+// taken when the scan was last answered from its block, so that its next
+// requests are answered with a subtraction and a bit test. Emptied whenever
+// the block or a chunk is read anew.
+struct ScanHand {
+    uint64_t first;          // the first record's number
+    uint64_t count;          // records from first on; 0 while empty
+    uint64_t first_bit;      // first's bit in bits
+    const uint8_t* bits;     // the chunk's bytes
+    const uint8_t* records;  // first's bytes in the block
+};
+
 struct BlockCache {
     ScanBlock scan;
     BitmapChunk chunks[BITMAP_CHUNK_SLOTS];
+    ScanHand hand;
 };
 
 // Whether the scan's buffer holds the table's byte at offset.
@@ -63,9 +76,21 @@ bool scan_holds(const BlockCache* cache, uint64_t offset);
 const uint8_t* scan_record(BlockCache* cache, const ByteSource* source, uint32_t cluster_bytes,
                            const NtfsStream* table, uint64_t offset, uint32_t record_size);
 
-// Record n as the scan's block holds it, when the bitmap chunk at hand
-// marks it in use; null when either is not at hand (nothing is read).
-const uint8_t* scan_at_hand(const BlockCache* cache, uint64_t n, uint32_t record_size);
+// Takes the hand around record n, when the scan's block and a bitmap chunk
+// hold it (else the hand stays empty).
+void scan_take_hand(BlockCache* cache, uint64_t n, uint32_t record_size);
+
+// Record n as the scan's block holds it, when it lies in the hand and is
+// marked in use; null otherwise (nothing is read). Inline: the scan's every
+// request looks here first.
+inline const uint8_t* scan_at_hand(const BlockCache* cache, uint64_t n, uint32_t record_size) {
+    const ScanHand& hand = cache->hand;
+    const uint64_t i = n - hand.first;  // wraps for n below the hand
+    if (i >= hand.count) return nullptr;
+    const uint64_t bit = hand.first_bit + i;
+    if (!(hand.bits[bit / 8] >> (bit % 8) & 1)) return nullptr;
+    return hand.records + i * record_size;
+}
 
 // Chunk 'index' of the bitmap (bytes index * BITMAP_CHUNK_BYTES onward), read
 // when absent; *length is how many of its bytes lie in the bitmap. Valid

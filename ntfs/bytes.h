@@ -2,7 +2,9 @@
 // that any alignment and any host byte order are fine.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 inline uint16_t ntfs_le16(const uint8_t* p) { return uint16_t(p[0] | unsigned(p[1]) << 8); }
 
@@ -14,16 +16,24 @@ inline uint64_t ntfs_le64(const uint8_t* p) {
     return uint64_t(ntfs_le32(p)) | uint64_t(ntfs_le32(p + 4)) << 32;
 }
 
-// Spelled out byte by byte, which the compiler merges into one store (the
-// loop it leaves as eight, once per record request).
+// One store on a little-endian host (byte by byte, the compiler leaves as
+// many stores: once per record request).
 inline void ntfs_put_le32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(p, &v, sizeof v);
+    } else {
+        p[0] = uint8_t(v);
+        p[1] = uint8_t(v >> 8);
+        p[2] = uint8_t(v >> 16);
+        p[3] = uint8_t(v >> 24);
+    }
 }
 
 inline void ntfs_put_le64(uint8_t* p, uint64_t v) {
-    ntfs_put_le32(p, uint32_t(v));
-    ntfs_put_le32(p + 4, uint32_t(v >> 32));
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(p, &v, sizeof v);
+    } else {
+        ntfs_put_le32(p, uint32_t(v));
+        ntfs_put_le32(p + 4, uint32_t(v >> 32));
+    }
 }

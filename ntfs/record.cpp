@@ -5,33 +5,9 @@
 #include "ntfs/bytes.h"
 
 namespace {
-constexpr uint32_t FIXUP_STRIDE = 512;
 constexpr uint32_t RESIDENT_HEADER = 24;
 constexpr uint32_t NONRESIDENT_HEADER = 64;
 }  // namespace
-
-int ntfs_fix_record(uint8_t* record, uint32_t size) {
-    if (std::memcmp(record, "FILE", 4) != 0) return 0;
-    uint32_t usa_offset = ntfs_le16(record + 4);
-    uint32_t usa_count = ntfs_le16(record + 6);
-    // One entry for the sequence number, then one per 512-byte stride; the
-    // array itself must sit before the first stride's tail.
-    if (usa_count != size / FIXUP_STRIDE + 1 || usa_offset < 8 || (usa_offset & 1) ||
-        usa_offset + 2 * usa_count > FIXUP_STRIDE - 2)
-        return 0;
-    // Two bytes at a time, as one load and one store (once per record).
-    const uint8_t* usa = record + usa_offset;
-    uint16_t sequence;
-    std::memcpy(&sequence, usa, 2);
-    for (uint32_t i = 1; i < usa_count; ++i) {
-        uint8_t* tail = record + i * FIXUP_STRIDE - 2;
-        uint16_t stored;
-        std::memcpy(&stored, tail, 2);
-        if (stored != sequence) return 0;
-        std::memcpy(tail, usa + 2 * i, 2);
-    }
-    return 1;
-}
 
 void attribute_walk_start(AttributeWalk* walk, const uint8_t* record, uint32_t size) {
     walk->record = record;

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
+#include "ntfs/bytes.h"
 #include "ntfs/stream.h"
 
 enum : uint32_t {
@@ -17,8 +19,30 @@ constexpr uint64_t NTFS_RECORD_NUMBER_MASK = 0xFFFFFFFFFFFFull;
 
 // Checks the signature "FILE" and the update sequence, and puts each sector's
 // saved last two bytes back. Returns 0 for a torn or foreign record, whose
-// bytes may then be partly restored.
-int ntfs_fix_record(uint8_t* record, uint32_t size);
+// bytes may then be partly restored. Inline: once per record of a scan.
+inline int ntfs_fix_record(uint8_t* record, uint32_t size) {
+    constexpr uint32_t stride = 512;
+    if (std::memcmp(record, "FILE", 4) != 0) return 0;
+    const uint32_t usa_offset = ntfs_le16(record + 4);
+    const uint32_t usa_count = ntfs_le16(record + 6);
+    // One entry for the sequence number, then one per 512-byte stride; the
+    // array itself must sit before the first stride's tail.
+    if (usa_count != size / stride + 1 || usa_offset < 8 || (usa_offset & 1) ||
+        usa_offset + 2 * usa_count > stride - 2)
+        return 0;
+    // Two bytes at a time, as one load and one store.
+    const uint8_t* usa = record + usa_offset;
+    uint16_t sequence;
+    std::memcpy(&sequence, usa, 2);
+    for (uint32_t i = 1; i < usa_count; ++i) {
+        uint8_t* tail = record + i * stride - 2;
+        uint16_t stored;
+        std::memcpy(&stored, tail, 2);
+        if (stored != sequence) return 0;
+        std::memcpy(tail, usa + 2 * i, 2);
+    }
+    return 1;
+}
 
 // Walks the attribute headers of a fixed record.
 struct AttributeWalk {

@@ -100,12 +100,6 @@ int stored_record(NtfsVolume* s, uint64_t candidate, bool scan_request, uint8_t*
     return ntfs_fix_record(record, size);
 }
 
-int reply(uint8_t* out, uint64_t number, uint32_t size, uint32_t* bytes_returned) {
-    ntfs_put_le64(out, number);
-    ntfs_put_le32(out + 8, size);
-    if (bytes_returned) *bytes_returned = FILE_RECORD_HEADER_BYTES + size;
-    return 1;
-}
 }  // namespace
 
 NtfsVolume* ntfs_open(const ByteSource* source) {
@@ -133,24 +127,19 @@ NtfsVolume* ntfs_open(const ByteSource* source) {
     return volume;
 }
 
-int ntfs_file_record(NtfsVolume* s, uint64_t number, uint8_t* out, uint32_t* bytes_returned) {
-    const uint32_t size = s->geometry.record_size;
+// Out of line, so that the scan's usual request, answered inline, keeps the
+// scan's registers.
+[[gnu::noinline]] int ntfs_nearest_record(NtfsVolume* s, uint64_t number, uint8_t* out,
+                                          uint32_t* bytes_returned) {
     uint64_t n = number & NTFS_RECORD_NUMBER_MASK;
+    const uint32_t size = s->geometry.record_size;
+    uint8_t* record = out + FILE_RECORD_HEADER_BYTES;
     if (s->records == 0) {
         errno = ENODATA;
         return 0;
     }
     if (n >= s->records) n = s->records - 1;
     const bool scan_request = s->scan_next == 0 || n + 1 == s->scan_next;
-    uint8_t* record = out + FILE_RECORD_HEADER_BYTES;
-    // The scan's usual request, answered without the nearest-lower search.
-    if (const uint8_t* stored = scan_request ? scan_at_hand(&s->cache, n, size) : nullptr) {
-        std::memcpy(record, stored, size);
-        if (ntfs_fix_record(record, size)) {
-            s->scan_next = n;
-            return reply(out, n, size, bytes_returned);
-        }
-    }
     // Records above the bitmap's last bit are not in use. Below it, a record
     // whose slot or bit lies beyond the device's end cannot be told in use
     // or not: the table was cut short, which is a failed read.
@@ -171,8 +160,11 @@ int ntfs_file_record(NtfsVolume* s, uint64_t number, uint8_t* out, uint32_t* byt
         const int sound = stored_record(s, candidate, scan_request, record);
         if (sound < 0) return 0;
         if (sound) {
-            if (scan_request) s->scan_next = candidate;
-            return reply(out, candidate, size, bytes_returned);
+            if (scan_request) {
+                s->scan_next = candidate;
+                scan_take_hand(&s->cache, candidate, size);
+            }
+            return ntfs_reply(out, candidate, size, bytes_returned);
         }
         // A torn or foreign record counts as not in use.
         if (candidate == 0) {

@@ -6,10 +6,14 @@
 
 #include <cstdint>
 
+#include <cstring>
+
 #include "ntfs/block_cache.h"
 #include "ntfs/byte_source.h"
+#include "ntfs/bytes.h"
 #include "ntfs/geometry.h"
 #include "ntfs/mft.h"
+#include "ntfs/record.h"
 
 enum : uint32_t {
     NTFS_VOLUME_DATA_BYTES = 96,
@@ -37,12 +41,44 @@ NtfsVolume* ntfs_open(const ByteSource* source);
 // The volume data reply (NTFS_VOLUME_DATA_BUFFER), NTFS_VOLUME_DATA_BYTES.
 void ntfs_volume_data(const NtfsVolume* volume, uint8_t* out);
 
+// The file record reply (ntfs_file_record, below) found through the bitmap:
+// every request but the scan's usual one.
+int ntfs_nearest_record(NtfsVolume* volume, uint64_t number, uint8_t* out,
+                        uint32_t* bytes_returned);
+
+// Fills the reply's header; 1.
+inline int ntfs_reply(uint8_t* out, uint64_t number, uint32_t size, uint32_t* bytes_returned) {
+    ntfs_put_le64(out, number);
+    ntfs_put_le32(out + 8, size);
+    if (bytes_returned) *bytes_returned = FILE_RECORD_HEADER_BYTES + size;
+    return 1;
+}
+
 // The file record reply (NTFS_FILE_RECORD_OUTPUT_BUFFER) for the highest
 // in-use, sound record at or below the low 48 bits of number: its bare
 // number, its length, then the record with its fix-ups applied. out must
 // hold FILE_RECORD_HEADER_BYTES + the record size. 0 with errno set when no
 // such record exists (ENODATA) or the table cannot be read.
-int ntfs_file_record(NtfsVolume* volume, uint64_t number, uint8_t* out, uint32_t* bytes_returned);
+//
+// Inline, as the scan makes one request per record of the volume: its usual
+// one, the record below the last one it was given (so inside the table), is
+// answered at once when the block and the bitmap at hand have it.
+inline int ntfs_file_record(NtfsVolume* s, uint64_t number, uint8_t* out,
+                            uint32_t* bytes_returned) {
+    const uint32_t size = s->geometry.record_size;
+    const uint64_t n = number & NTFS_RECORD_NUMBER_MASK;
+    if (n + 1 == s->scan_next) {
+        if (const uint8_t* stored = scan_at_hand(&s->cache, n, size)) {
+            uint8_t* record = out + FILE_RECORD_HEADER_BYTES;
+            std::memcpy(record, stored, size);
+            if (ntfs_fix_record(record, size)) {
+                s->scan_next = n;
+                return ntfs_reply(out, n, size, bytes_returned);
+            }
+        }
+    }
+    return ntfs_nearest_record(s, number, out, bytes_returned);
+}
 
 // Releases what the volume holds (its buffers); null is allowed. The byte
 // source is left to its owner.

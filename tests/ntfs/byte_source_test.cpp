@@ -1,6 +1,8 @@
 // The NTFS reader fed from memory through its byte source, which no file
 // or device can do: the answers must not depend on the order of the
-// requests (the scan's block or the record cache) nor on whether the source
+// requests (the scan's block and the records at hand, answered without the
+// bitmap's search, against the same numbers asked upward, each answered
+// out of the scan's order) nor on whether the source
 // reads the next block aside, a source that starts
 // failing part-way must make requests fail, never answer with other bytes,
 // and a source far larger than its real bytes costs only its real bytes.
@@ -59,20 +61,25 @@ int wait_memory_aside(void* context) {
     return dest && read_memory(context, m->aside_offset, dest, m->aside_length);
 }
 
+enum class Order { ScanFirst, ScatteredFirst, Upward };
+
 // The request numbers of a whole search: from two above the top slot down
 // to 0 as the scan asks, then scattered file references as path
-// reconstruction asks; or the scattered ones first.
-std::vector<uint64_t> requests(uint64_t slots, bool scattered_first) {
+// reconstruction asks; or the scattered ones first; or the first part
+// upward, from 0.
+std::vector<uint64_t> requests(uint64_t slots, Order order) {
     std::vector<uint64_t> asks;
     for (uint64_t i = 0; i < 2 * slots + 2; ++i)
         asks.push_back(i < slots + 2 ? slots + 1 - i : (((i * 7919) % slots) | (i << 48)));
-    if (scattered_first) std::rotate(asks.begin(), asks.begin() + slots + 2, asks.end());
+    if (order == Order::ScatteredFirst)
+        std::rotate(asks.begin(), asks.begin() + slots + 2, asks.end());
+    if (order == Order::Upward) std::reverse(asks.begin(), asks.begin() + slots + 2);
     return asks;
 }
 
 // The volume data, then the reader's reply to each request, "failed <errno>"
 // for a request that fails, in the order of the downward walk.
-std::vector<std::string> answers(MemorySource* memory, bool scattered_first = false) {
+std::vector<std::string> answers(MemorySource* memory, Order order = Order::ScanFirst) {
     ByteSource source{memory, memory->bytes.size(), read_memory, nullptr, nullptr, nullptr};
     if (memory->aside) {
         source.read_aside = read_memory_aside;
@@ -85,10 +92,12 @@ std::vector<std::string> answers(MemorySource* memory, bool scattered_first = fa
     const uint32_t size = volume->geometry.record_size;
     const uint64_t slots = volume->mft.valid_length / size;
     std::string reply(FILE_RECORD_HEADER_BYTES + size, '\0');
-    const std::vector<uint64_t> asks = requests(slots, scattered_first);
+    const std::vector<uint64_t> asks = requests(slots, order);
     std::vector<std::string> by_request(asks.size());
     for (size_t k = 0; k < asks.size(); ++k) {
-        const size_t i = scattered_first ? (k + slots + 2) % asks.size() : k;
+        size_t i = k;
+        if (order == Order::ScatteredFirst) i = (k + slots + 2) % asks.size();
+        if (order == Order::Upward && k < slots + 2) i = slots + 1 - k;
         uint32_t returned = 0;
         if (ntfs_file_record(volume, asks[k], reinterpret_cast<uint8_t*>(reply.data()), &returned))
             by_request[i] = reply.substr(0, returned);
@@ -109,10 +118,11 @@ TEST(ByteSource, AnswersDoNotDependOnTheOrderOfRequestsOnEveryVolume) {
         MemorySource memory{read_file(volume.path)};
         const std::vector<std::string> scan_first = answers(&memory);
         EXPECT_GT(scan_first.size(), 64u);
-        EXPECT_TRUE(scan_first == answers(&memory, true));
+        EXPECT_TRUE(scan_first == answers(&memory, Order::ScatteredFirst));
+        EXPECT_TRUE(scan_first == answers(&memory, Order::Upward));
         memory.aside = true;
         EXPECT_TRUE(scan_first == answers(&memory));
-        EXPECT_TRUE(scan_first == answers(&memory, true));
+        EXPECT_TRUE(scan_first == answers(&memory, Order::ScatteredFirst));
     }
 }
 
@@ -132,7 +142,8 @@ TEST(ByteSource, ASourceThatStartsFailingMakesRequestsFailNotLie) {
             SCOPED_TRACE(testing::Message() << "scattered first " << scattered_first
                                             << ", aside " << memory.aside << ", reads " << reads);
             memory.reads_left = reads;
-            const std::vector<std::string> failing = answers(&memory, scattered_first);
+            const std::vector<std::string> failing = answers(
+                &memory, scattered_first ? Order::ScatteredFirst : Order::ScanFirst);
             if (failing.size() == 1) {
                 EXPECT_EQ(failing[0], "no volume " + std::to_string(EIO));
                 continue;
