@@ -11,7 +11,10 @@
 
 namespace {
 
-enum : uint32_t { ASIDE_IDLE, ASIDE_QUEUED, ASIDE_DONE, ASIDE_QUIT };
+// A read goes IDLE -> QUEUED (the reader asks) -> READING (the thread takes
+// it) -> DONE -> IDLE (the reader has its result). A read still QUEUED when
+// the reader wants it goes back to IDLE: the reader reads it itself.
+enum : uint32_t { ASIDE_IDLE, ASIDE_QUEUED, ASIDE_READING, ASIDE_DONE, ASIDE_QUIT };
 
 // Waking a side that sleeps in the kernel takes tens of microseconds on a
 // virtual machine, longer than the reader needs for a block when it has
@@ -70,6 +73,11 @@ void* serve(void* context) {
     ReadAside* aside = static_cast<ReadAside*>(context);
     int64_t look = LOOK_NANOSECONDS, waited;
     while (wait_past(&aside->state, ASIDE_IDLE, ASIDE_DONE, look, &waited) == ASIDE_QUEUED) {
+        // The reader may have taken the read back meanwhile.
+        uint32_t queued = ASIDE_QUEUED;
+        if (!aside->state.compare_exchange_strong(queued, ASIDE_READING,
+                                                  std::memory_order_acq_rel))
+            continue;
         look = waited < LOOK_NANOSECONDS ? LOOK_NANOSECONDS : 0;
         aside->read = pread_all(aside->fd, aside->offset, aside->dest, aside->length);
         aside->error = aside->read ? 0 : errno;
@@ -154,10 +162,27 @@ int read_aside_start(ReadAside** aside, int fd, uint64_t offset, void* dest, siz
     return 1;
 }
 
+namespace {
+// Ends the read in hand, if any: one the thread has not taken yet is taken
+// back (the reader then reads it itself), one it is reading is waited for.
+// Returns the state after: IDLE (nothing in hand, or taken back) or DONE.
+uint32_t settle(ReadAside* aside, bool* taken_back) {
+    uint32_t state = ASIDE_QUEUED;
+    *taken_back = aside->state.compare_exchange_strong(state, ASIDE_IDLE,
+                                                       std::memory_order_acq_rel);
+    if (*taken_back) return ASIDE_IDLE;
+    if (state != ASIDE_READING) return state;
+    return wait_past(&aside->state, ASIDE_READING, ASIDE_READING, LOOK_NANOSECONDS, nullptr);
+}
+}  // namespace
+
 int read_aside_wait(ReadAside* aside) {
-    const uint32_t state = aside ? wait_past(&aside->state, ASIDE_QUEUED, ASIDE_QUEUED,
-                                             LOOK_NANOSECONDS, nullptr)
-                                 : ASIDE_IDLE;
+    bool taken_back = false;
+    const uint32_t state = aside ? settle(aside, &taken_back) : ASIDE_IDLE;
+    // The thread has not begun (a busy machine has not let it run yet): the
+    // reader reads rather than wait for its turn, as it would have to do
+    // the same and more to wake it.
+    if (taken_back) return pread_all(aside->fd, aside->offset, aside->dest, aside->length);
     if (state != ASIDE_DONE) {  // nothing was set aside
         errno = EINVAL;
         return 0;
@@ -173,7 +198,8 @@ void read_aside_stop(ReadAside* aside) {
         delete aside;
         return;
     }
-    wait_past(&aside->state, ASIDE_QUEUED, ASIDE_QUEUED, LOOK_NANOSECONDS, nullptr);
+    bool taken_back;
+    settle(aside, &taken_back);
     aside->state.store(ASIDE_QUIT, std::memory_order_release);
     aside->state.notify_one();
     pthread_join(aside->thread, nullptr);

@@ -14,9 +14,12 @@ struct ReadAside;
 // one processor only), a read still in hand, or the reader came back so late
 // since its last read aside that the thread would not gain it time.
 int read_aside_start(ReadAside** aside, int fd, uint64_t offset, void* dest, size_t length);
-// Waits for the read in hand: 1 when every byte was read, 0 with errno set.
+// Ends the read in hand: reads it on the caller's thread when the thread has
+// not begun it yet (on a busy machine it may not have been let run), else
+// waits for it. 1 when every byte was read, 0 with errno set.
 int read_aside_wait(ReadAside* aside);
-// Ends the thread after the read in hand, if any; null is allowed.
+// Ends the thread after the read it is doing, if any (one it has not begun
+// is dropped); null is allowed.
 void read_aside_stop(ReadAside* aside);
 
 // Reads exactly length bytes at offset; 0 with errno set (EIO when the

@@ -6,6 +6,7 @@
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sched.h>
@@ -73,6 +74,42 @@ TEST(FdByteSource, ReadsOfAFileCutShortFailInsteadOfFaulting) {
             EXPECT_EQ(errno, EIO) << r.offset;
         }
     }
+    fd_source_release(&fd_source);
+    close(fd);
+    remove_tree(folder);
+}
+
+// Reads aside asked for and waited for at once, or after the thread has had
+// time to take them: whichever side reads, every byte is the file's, and
+// the thread stops when the source is released.
+TEST(FdByteSource, EveryReadAsideGivesTheFilesBytesWhoeverReadsIt) {
+    if (processors_allowed() == 1) GTEST_SKIP() << "no read aside on one processor";
+    const std::string folder = make_temp_folder();
+    const std::string file = folder + "/volume.img";
+    std::string bytes(1 << 20, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 13 + i / 4096);
+    write_file(file, bytes);
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    FdByteSource fd_source;
+    ByteSource source;
+    fd_source_start(&fd_source, fd, &source);
+    std::string got(64 * 1024, '\0');
+    int aside = 0;
+    for (int i = 0; i < 400; ++i) {
+        const uint64_t offset = uint64_t(i * 7919 % 960) * 1024;
+        std::fill(got.begin(), got.end(), '\0');
+        if (!source.read_aside(source.context, offset, got.data(), got.size())) continue;
+        ++aside;
+        if (i % 2) usleep(200);
+        ASSERT_EQ(source.read_aside_wait(source.context), 1) << i;
+        ASSERT_TRUE(got == bytes.substr(offset, got.size())) << i;
+    }
+    EXPECT_GT(aside, 100);
+    // One left in hand (asked twice: see the test above): released all the
+    // same, the thread stopped.
+    ASSERT_TRUE(source.read_aside(source.context, 0, got.data(), got.size()) ||
+                source.read_aside(source.context, 0, got.data(), got.size()));
     fd_source_release(&fd_source);
     close(fd);
     remove_tree(folder);
