@@ -24,17 +24,37 @@ int processors_allowed() {
     return sched_getaffinity(0, sizeof allowed, &allowed) == 0 ? CPU_COUNT(&allowed) : 0;
 }
 
-TEST(FdByteSource, ReadsOfAFileCutShortFailInsteadOfFaulting) {
-    const std::string folder = make_temp_folder();
-    const std::string file = folder + "/volume.img";
-    std::string bytes(1 << 20, '\0');
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7 + i / 4096);
-    write_file(file, bytes);
-    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
+// A file of 1 MiB, each byte a function of its offset, and the source over it.
+struct FileSource {
+    std::string folder, file, bytes;
+    int fd = -1;
     FdByteSource fd_source;
     ByteSource source;
-    fd_source_start(&fd_source, fd, &source);
+};
+
+void open_file_source(FileSource* f) {
+    f->folder = make_temp_folder();
+    f->file = f->folder + "/volume.img";
+    f->bytes.assign(1 << 20, '\0');
+    for (size_t i = 0; i < f->bytes.size(); ++i) f->bytes[i] = char(i * 7 + i / 4096);
+    write_file(f->file, f->bytes);
+    f->fd = open(f->file.c_str(), O_RDONLY | O_CLOEXEC);
+    fd_source_start(&f->fd_source, f->fd, &f->source);
+}
+
+void close_file_source(FileSource* f) {
+    fd_source_release(&f->fd_source);
+    close(f->fd);
+    remove_tree(f->folder);
+}
+
+TEST(FdByteSource, ReadsOfAFileCutShortFailInsteadOfFaulting) {
+    FileSource f;
+    open_file_source(&f);
+    ASSERT_GE(f.fd, 0);
+    const std::string& file = f.file;
+    const std::string& bytes = f.bytes;
+    ByteSource& source = f.source;
     ASSERT_EQ(source.length, bytes.size());
 
     // Small reads (from the map), large ones (pread) and reads aside (by
@@ -74,9 +94,7 @@ TEST(FdByteSource, ReadsOfAFileCutShortFailInsteadOfFaulting) {
             EXPECT_EQ(errno, EIO) << r.offset;
         }
     }
-    fd_source_release(&fd_source);
-    close(fd);
-    remove_tree(folder);
+    close_file_source(&f);
 }
 
 // Reads aside asked for and waited for at once, or after the thread has had
@@ -84,16 +102,10 @@ TEST(FdByteSource, ReadsOfAFileCutShortFailInsteadOfFaulting) {
 // the thread stops when the source is released.
 TEST(FdByteSource, EveryReadAsideGivesTheFilesBytesWhoeverReadsIt) {
     if (processors_allowed() == 1) GTEST_SKIP() << "no read aside on one processor";
-    const std::string folder = make_temp_folder();
-    const std::string file = folder + "/volume.img";
-    std::string bytes(1 << 20, '\0');
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 13 + i / 4096);
-    write_file(file, bytes);
-    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    FdByteSource fd_source;
-    ByteSource source;
-    fd_source_start(&fd_source, fd, &source);
+    FileSource f;
+    open_file_source(&f);
+    ASSERT_GE(f.fd, 0);
+    ByteSource& source = f.source;
     std::string got(64 * 1024, '\0');
     int aside = 0;
     for (int i = 0; i < 400; ++i) {
@@ -103,28 +115,20 @@ TEST(FdByteSource, EveryReadAsideGivesTheFilesBytesWhoeverReadsIt) {
         ++aside;
         if (i % 2) usleep(200);
         ASSERT_EQ(source.read_aside_wait(source.context), 1) << i;
-        ASSERT_TRUE(got == bytes.substr(offset, got.size())) << i;
+        ASSERT_TRUE(got == f.bytes.substr(offset, got.size())) << i;
     }
     EXPECT_GT(aside, 100);
-    // One left in hand (asked twice: see the test above): released all the
+    // One left in hand (asked twice: see the first test): released all the
     // same, the thread stopped.
     ASSERT_TRUE(source.read_aside(source.context, 0, got.data(), got.size()) ||
                 source.read_aside(source.context, 0, got.data(), got.size()));
-    fd_source_release(&fd_source);
-    close(fd);
-    remove_tree(folder);
+    close_file_source(&f);
 }
 
 // Pinned to one processor, the reader is never handed a read aside (the
 // thread and the reader would only wait for each other's turn), and its
 // reads go on as usual.
 TEST(FdByteSource, NoReadAsideOnOneProcessor) {
-    const std::string folder = make_temp_folder();
-    const std::string file = folder + "/volume.img";
-    const std::string bytes(512 * 1024, 'x');
-    write_file(file, bytes);
-    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
     cpu_set_t before, one;
     ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
     int first = 0;
@@ -133,20 +137,17 @@ TEST(FdByteSource, NoReadAsideOnOneProcessor) {
     CPU_SET(first, &one);
     ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
 
-    FdByteSource fd_source;
-    ByteSource source;
-    fd_source_start(&fd_source, fd, &source);
+    FileSource f;
+    open_file_source(&f);
+    ByteSource& source = f.source;
     std::string got(256 * 1024, '\0');
-    // Asked twice at once, as a fast reader would (see the test above).
+    // Asked twice at once, as a fast reader would (see the first test).
     EXPECT_EQ(source.read_aside(source.context, 0, got.data(), got.size()), 0);
     EXPECT_EQ(source.read_aside(source.context, 0, got.data(), got.size()), 0);
     EXPECT_EQ(source.read(source.context, 0, got.data(), got.size()), 1);
-    EXPECT_TRUE(got == bytes.substr(0, got.size()));
-    fd_source_release(&fd_source);
-
+    EXPECT_TRUE(got == f.bytes.substr(0, got.size()));
+    close_file_source(&f);
     ASSERT_EQ(sched_setaffinity(0, sizeof before, &before), 0);
-    close(fd);
-    remove_tree(folder);
 }
 
 }  // namespace
