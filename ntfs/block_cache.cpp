@@ -63,7 +63,10 @@ void read_block_aside(ScanBlock* scan, const ByteSource* source, uint32_t cluste
 bool fill_scan_block(ScanBlock* scan, const ByteSource* source, uint32_t cluster_bytes,
                      const NtfsStream* table, uint64_t index) {
     const uint64_t start = index * SCAN_BLOCK_BYTES;
-    const uint64_t ahead = start > SCAN_READ_AHEAD_BYTES ? start - SCAN_READ_AHEAD_BYTES : 0;
+    uint64_t ahead = start > SCAN_READ_AHEAD_BYTES ? start - SCAN_READ_AHEAD_BYTES : 0;
+    // Asked for in whole aligned pieces of that size, each once: a device
+    // reads a piece forward, which it does best, while the scan goes down.
+    ahead -= ahead % SCAN_READ_AHEAD_BYTES;
     const uint64_t hinted = scan->tag ? scan->hinted : start;
     if (ahead < hinted) stream_prefetch(source, table, cluster_bytes, ahead, hinted - ahead);
     scan->hinted = ahead < hinted ? ahead : hinted;
