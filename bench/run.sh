@@ -13,7 +13,8 @@
 #                  older build, to compare in the same session)
 #   RUNS           timed rounds of the fast commands, warm (default 7)
 #   COLD_RUNS      timed rounds of the fast commands, cold (default 5)
-#   SLOW_RUNS      timed runs of fls and find, warm and cold (default 2)
+#   SLOW_RUNS      timed runs of fls and find, warm and cold (default 2; 0 leaves
+#                  them out, for a quick second run of the fast commands)
 #   WORK           folder for the results (default: a new one under /tmp)
 set -euo pipefail
 
@@ -147,17 +148,21 @@ timed() {
 
 echo "== warm: $runs interleaved rounds (fls, find: $slow_runs runs) after one warm-up"
 python3 "$here/interleave.py" "$work/warm-fast.json" "$runs" 1 '' "${fast[@]}"
-timed warm fls --warmup 1 --runs "$slow_runs" -n "$fls_cmd" "fls -r -p '$image'"
-mount_volume
-timed warm find --warmup 1 --runs "$slow_runs" -n "$find_cmd" "find '$mnt' -iname '*.doc'"
-unmount_volume
+if [ "$slow_runs" -gt 0 ]; then
+    timed warm fls --warmup 1 --runs "$slow_runs" -n "$fls_cmd" "fls -r -p '$image'"
+    mount_volume
+    timed warm find --warmup 1 --runs "$slow_runs" -n "$find_cmd" "find '$mnt' -iname '*.doc'"
+    unmount_volume
+fi
 
 echo "== cold: $cold_runs interleaved rounds (fls, find: $slow_runs runs), page cache dropped before each"
 python3 "$here/interleave.py" "$work/cold-fast.json" "$cold_runs" 0 "$drop" "${fast[@]:0:12}"
-timed cold fls --prepare "$drop" --runs "$slow_runs" -n "$fls_cmd" "fls -r -p '$image'"
-mount_volume
-timed cold find --prepare "$drop" --runs "$slow_runs" -n "$find_cmd" "find '$mnt' -iname '*.doc'"
-unmount_volume
+if [ "$slow_runs" -gt 0 ]; then
+    timed cold fls --prepare "$drop" --runs "$slow_runs" -n "$fls_cmd" "fls -r -p '$image'"
+    mount_volume
+    timed cold find --prepare "$drop" --runs "$slow_runs" -n "$find_cmd" "find '$mnt' -iname '*.doc'"
+    unmount_volume
+fi
 
 echo "== memory of each Morla run (warm)"
 : >"$work/memory.tsv"
