@@ -13,13 +13,6 @@
 # (the reference volumes hold no torn record). The figure includes start-up
 # and the volume's set-up.
 #
-# On Linux a thread of the byte source reads the scan's next block while the
-# scan works, and each side waits for the other in a short loop before it
-# sleeps. Valgrind runs one thread at a time, so under it that waiting lasts
-# until the other thread is let run and says nothing of a real run: its
-# instructions (those of the wait loop, wait_past) are counted apart and
-# left out of the figure.
-#
 # Environment: BENCH_VOLUMES, BUILD_DIR, MORLA as for bench/run.sh.
 set -euo pipefail
 
@@ -63,7 +56,7 @@ table_bytes=$(istat "$image" 0 | sed -n 's/^Type: \$DATA .* size: \([0-9]*\).*/\
     { echo "cannot tell the table's size from fsstat and istat" >&2; exit 1; }
 
 python3 - "$work/callgrind.out" "$N" "$work/bitmap" $((table_bytes / record_bytes)) <<'PY'
-import re, sys
+import sys
 
 path, n, bitmap, records = sys.argv[1], int(sys.argv[2]), sys.argv[3], int(sys.argv[4])
 with open(bitmap, "rb") as f:
@@ -71,36 +64,14 @@ with open(bitmap, "rb") as f:
 in_use = sum(bin(byte).count("1") for byte in bits[:records // 8])
 if records % 8 and records // 8 < len(bits):
     in_use += bin(bits[records // 8] & ((1 << records % 8) - 1)).count("1")
-names = {}        # compressed id -> function name
 total = 0
-waiting = 0       # the wait loop's own instructions
-function = ""     # the function whose costs follow
-inclusive = False # the next cost line is a call's, not the function's own
 with open(path) as f:
     for line in f:
-        m = re.match(r"(c?fn)=\((\d+)\)(?: (.*))?", line)
-        if m:
-            kind, ident, name = m.groups()
-            if name:
-                names[ident] = name
-            if kind == "fn":
-                function = names.get(ident, "")
-            continue
-        if line.startswith("calls="):
-            inclusive = True
-            continue
         if line.startswith("summary:") or line.startswith("totals:"):
             total = int(line.split()[1])
-            continue
-        m = re.match(r"([+-]?\d+|\*) (\d+)$", line.strip())
-        if m:
-            if not inclusive and "wait_past(" in function:
-                waiting += int(m.group(2))
-            inclusive = False
 if not in_use:
     sys.exit("no record in use in the table's bitmap")
-work = total - waiting
-print(f"N = {n:,}: {work:,} instructions ({waiting:,} more waiting between the threads), "
+print(f"N = {n:,}: {total:,} instructions, "
       f"{in_use:,} in-use records (bits set in the table's bitmap), "
-      f"{work / in_use:,.0f} instructions per in-use record")
+      f"{total / in_use:,.0f} instructions per in-use record")
 PY

@@ -101,6 +101,27 @@ bool read_cached(int fd, uint64_t offset, uint8_t* to, size_t length, size_t* do
     return false;
 }
 
+// Reads exactly length bytes at offset; 0 with errno set (EIO when the
+// device or image ends first).
+int pread_all(int fd, uint64_t offset, void* dest, size_t length) {
+    uint8_t* to = static_cast<uint8_t*>(dest);
+    while (length) {
+        ssize_t got = pread(fd, to, length, off_t(offset));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return 0;
+        }
+        if (got == 0) {  // the device or image ends before the volume does
+            errno = EIO;
+            return 0;
+        }
+        to += got;
+        offset += uint64_t(got);
+        length -= size_t(got);
+    }
+    return 1;
+}
+
 int read_bytes(void* context, uint64_t offset, void* dest, size_t length) {
     FdByteSource* s = static_cast<FdByteSource*>(context);
     const int fd = s->fd;
@@ -114,15 +135,6 @@ int read_bytes(void* context, uint64_t offset, void* dest, size_t length) {
         length -= done;
     }
     return pread_all(fd, offset, to, length);
-}
-
-int read_bytes_aside(void* context, uint64_t offset, void* dest, size_t length) {
-    FdByteSource* s = static_cast<FdByteSource*>(context);
-    return read_aside_start(&s->aside, s->fd, offset, dest, length);
-}
-
-int wait_for_aside(void* context) {
-    return read_aside_wait(static_cast<FdByteSource*>(context)->aside);
 }
 
 // Whether the page at offset is in the system's cache.
@@ -164,12 +176,14 @@ void fd_source_start(FdByteSource* fd_source, int fd, ByteSource* source) {
     source->length = end >= 0 ? uint64_t(end) : ~uint64_t(0);
     source->read = read_bytes;
     source->prefetch = prefetch_bytes;
-    source->read_aside = read_bytes_aside;
-    source->read_aside_wait = wait_for_aside;
+    // No thread reads the next block aside: the scan is faster copying its
+    // blocks itself, into its own processor's cache, than taking them from
+    // another processor's, whoever else runs on the machine.
+    source->read_aside = nullptr;
+    source->read_aside_wait = nullptr;
 }
 
 void fd_source_release(FdByteSource* fd_source) {
-    read_aside_stop(fd_source->aside);
     if (fd_source->map)
         munmap(const_cast<uint8_t*>(fd_source->map), size_t(fd_source->map_length));
     *fd_source = FdByteSource{};

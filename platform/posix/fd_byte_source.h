@@ -1,7 +1,6 @@
 // The NTFS reader's byte source over a file descriptor of a device or image.
 // Large reads (the scan's blocks) are copied out with pread and read ahead
-// with posix_fadvise, the next block read aside by a thread of the source's
-// own. Small reads (the records path reconstruction asks for all over the
+// with posix_fadvise, on the reader's own thread. Small reads (the records path reconstruction asks for all over the
 // table, the bitmap's chunks) are copied out of a read-only map of the
 // device, which answers from the system's cache without a system call; a
 // page of it that cannot be read makes the read fail (EIO), never ends the
@@ -11,7 +10,6 @@
 #include <cstdint>
 
 #include "ntfs/byte_source.h"
-#include "platform/posix/read_aside.h"
 
 struct FdByteSource {
     int fd = -1;
@@ -20,7 +18,6 @@ struct FdByteSource {
     uint64_t map_length = 0;         // bytes mapped
     long faults_at_look = 0;         // page faults when the resident size was last looked at
     uint32_t reads_since_check = 0;  // small reads since the faults were last counted
-    ReadAside* aside = nullptr;      // the thread reading aside, from the first such read
 };
 
 enum : int { FD_MAP_OPEN = 1, FD_MAP_NONE = 2 };
