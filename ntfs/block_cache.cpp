@@ -32,34 +32,8 @@ uint8_t* page_aligned(void** memory) {
     return static_cast<uint8_t*>(*memory) + (PAGE_BYTES - at % PAGE_BYTES);
 }
 
-// Ends the read aside, if any: 1 when it holds block index whole, else 0
-// (a failure is told again by the usual read of the block, if wanted).
-bool aside_holds(ScanBlock* scan, const ByteSource* source, uint64_t index) {
-    if (!scan->aside_tag) return false;
-    const bool read = source->read_aside_wait(source->context) != 0;
-    const bool wanted = scan->aside_tag == index + 1;
-    scan->aside_tag = 0;
-    return read && wanted;
-}
-
-// Sets the read of block index aside, when the source can and the block lies
-// whole in one run of the table (a block across runs is read as usual).
-void read_block_aside(ScanBlock* scan, const ByteSource* source, uint32_t cluster_bytes,
-                      const NtfsStream* table, uint64_t index) {
-    if (!source->read_aside) return;
-    const uint64_t start = index * SCAN_BLOCK_BYTES;
-    const uint32_t length = part_length(table->size, start, SCAN_BLOCK_BYTES);
-    uint64_t at, run_left;
-    if (!stream_run_at(table, cluster_bytes, start, &at, &run_left) || run_left < length) return;
-    uint8_t* bytes = page_aligned(&scan->aside_memory);
-    if (!bytes || !source_read_aside(source, at, bytes, length)) return;
-    scan->aside_tag = index + 1;
-    scan->aside_length = length;
-}
-
 // Reads block index into the scan's buffer, after asking the source for the
-// blocks below it that no earlier read asked for, and sets the read of the
-// next block aside.
+// blocks below it that no earlier read asked for.
 bool fill_scan_block(ScanBlock* scan, const ByteSource* source, uint32_t cluster_bytes,
                      const NtfsStream* table, uint64_t index) {
     const uint64_t start = index * SCAN_BLOCK_BYTES;
@@ -70,23 +44,13 @@ bool fill_scan_block(ScanBlock* scan, const ByteSource* source, uint32_t cluster
     const uint64_t hinted = scan->tag ? scan->hinted : start;
     if (ahead < hinted) stream_prefetch(source, table, cluster_bytes, ahead, hinted - ahead);
     scan->hinted = ahead < hinted ? ahead : hinted;
-    if (aside_holds(scan, source, index)) {
-        void* memory = scan->memory;
-        scan->memory = scan->aside_memory;
-        scan->aside_memory = memory;
-        scan->bytes = page_aligned(&scan->memory);
-        scan->tag = index + 1;
-        scan->length = scan->aside_length;
-    } else {
-        scan->tag = 0;
-        scan->bytes = page_aligned(&scan->memory);
-        if (!scan->bytes) return false;
-        const uint32_t length = part_length(table->size, start, SCAN_BLOCK_BYTES);
-        if (!stream_read(source, table, cluster_bytes, start, length, scan->bytes)) return false;
-        scan->tag = index + 1;
-        scan->length = length;
-    }
-    if (index) read_block_aside(scan, source, cluster_bytes, table, index - 1);
+    scan->tag = 0;
+    scan->bytes = page_aligned(&scan->memory);
+    if (!scan->bytes) return false;
+    const uint32_t length = part_length(table->size, start, SCAN_BLOCK_BYTES);
+    if (!stream_read(source, table, cluster_bytes, start, length, scan->bytes)) return false;
+    scan->tag = index + 1;
+    scan->length = length;
     return true;
 }
 }  // namespace
@@ -153,10 +117,8 @@ const uint8_t* bitmap_chunk(BlockCache* cache, const ByteSource* source, uint32_
     return chunk->bytes;
 }
 
-void cache_release(BlockCache* cache, const ByteSource* source) {
-    aside_holds(&cache->scan, source, 0);
+void cache_release(BlockCache* cache) {
     std::free(cache->scan.memory);
-    std::free(cache->scan.aside_memory);
     for (BitmapChunk& chunk : cache->chunks) std::free(chunk.bytes);
     *cache = BlockCache{};
 }

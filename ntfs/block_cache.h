@@ -7,9 +7,7 @@
 // time into a single buffer, each block once, and the source is asked to
 // start on the blocks below well before the scan needs them. A block is
 // small enough to stay in the processor's cache while its records are
-// handed out. Where the source can read aside, the block below is read
-// into a second buffer meanwhile, so that the device's copy and the scan's
-// work overlap.
+// handed out.
 //
 // The bitmap is read in small chunks, kept in slots by chunk number: the
 // scan moves through it slowly (a chunk holds the bits of 32,768 records),
@@ -34,12 +32,6 @@ struct ScanBlock {
     uint8_t* bytes;   // SCAN_BLOCK_BYTES, page-aligned within memory
     void* memory;     // allocated at first use
     uint64_t hinted;  // the table from here up was asked to be read ahead
-    // The block below, read aside into a second buffer while the scan works
-    // on this one, when the source can: the two trade places when the scan
-    // gets there.
-    uint64_t aside_tag;     // block number + 1 of the read aside; 0 when none is
-    uint32_t aside_length;
-    void* aside_memory;
 };
 
 struct BitmapChunk {
@@ -98,5 +90,5 @@ inline const uint8_t* scan_at_hand(const BlockCache* cache, uint64_t n, uint32_t
 const uint8_t* bitmap_chunk(BlockCache* cache, const ByteSource* source, uint32_t cluster_bytes,
                             const NtfsStream* bitmap, uint64_t index, uint32_t* length);
 
-// Waits for a read aside the source still has in hand, then frees.
-void cache_release(BlockCache* cache, const ByteSource* source);
+// Frees the buffers.
+void cache_release(BlockCache* cache);

@@ -11,9 +11,3 @@ int source_read(const ByteSource* source, uint64_t offset, void* dest, uint64_t 
     return length ? source->read(source->context, offset, dest, size_t(length)) : 1;
 }
 
-int source_read_aside(const ByteSource* source, uint64_t offset, void* dest, uint64_t length) {
-    if (!source->read_aside || !source->read_aside_wait || !length || offset > source->length ||
-        length > source->length - offset)
-        return 0;
-    return source->read_aside(source->context, offset, dest, size_t(length));
-}

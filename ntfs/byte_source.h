@@ -22,20 +22,8 @@ struct ByteSource {
     // Optional (null when the source has none): a hint that the bytes at
     // offset will be read soon, so that the device can start on them.
     void (*prefetch)(void* context, uint64_t offset, uint64_t length);
-    // Optional, both or neither: reads exactly length bytes at offset into
-    // dest on a thread of the source's own while the caller goes on, so that
-    // the device's copy runs beside the reader's work. read_aside returns 0
-    // when it did not start (no thread, or the source judged the caller's
-    // own work the slower part): the caller then reads as usual. Once started,
-    // read_aside_wait must be called before dest is touched or another read is
-    // set aside, and answers as read would. One read is aside at a time.
-    int (*read_aside)(void* context, uint64_t offset, void* dest, size_t length);
-    int (*read_aside_wait)(void* context);
 };
 
 // Reads exactly length bytes at offset of the volume; 0 (errno set) when the
 // source fails or the bytes lie beyond its end.
 int source_read(const ByteSource* source, uint64_t offset, void* dest, uint64_t length);
-// Sets a read aside when the source can and the bytes lie on it: 1 when
-// started (source->read_aside_wait then tells how it ended), 0 when not.
-int source_read_aside(const ByteSource* source, uint64_t offset, void* dest, uint64_t length);

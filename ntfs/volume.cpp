@@ -177,7 +177,7 @@ NtfsVolume* ntfs_open(const ByteSource* source) {
 
 void ntfs_close(NtfsVolume* volume) {
     if (!volume) return;
-    cache_release(&volume->cache, &volume->source);
+    cache_release(&volume->cache);
     mft_release(&volume->mft);
     delete volume;
 }

@@ -176,11 +176,6 @@ void fd_source_start(FdByteSource* fd_source, int fd, ByteSource* source) {
     source->length = end >= 0 ? uint64_t(end) : ~uint64_t(0);
     source->read = read_bytes;
     source->prefetch = prefetch_bytes;
-    // No thread reads the next block aside: the scan is faster copying its
-    // blocks itself, into its own processor's cache, than taking them from
-    // another processor's, whoever else runs on the machine.
-    source->read_aside = nullptr;
-    source->read_aside_wait = nullptr;
 }
 
 void fd_source_release(FdByteSource* fd_source) {

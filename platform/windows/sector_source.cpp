@@ -67,7 +67,7 @@ int sector_source_start(SectorSource* sectors, HANDLE handle, uint32_t sector_by
     sectors->bounce = static_cast<uint8_t*>(
         VirtualAlloc(nullptr, SECTOR_BOUNCE_BYTES, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     if (!sectors->bounce) return 0;
-    *source = ByteSource{sectors, length, read_bytes, nullptr, nullptr, nullptr};
+    *source = ByteSource{sectors, length, read_bytes, nullptr};
     return 1;
 }
 

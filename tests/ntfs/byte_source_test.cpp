@@ -2,8 +2,7 @@
 // or device can do: the answers must not depend on the order of the
 // requests (the scan's block and the records at hand, answered without the
 // bitmap's search, against the same numbers asked upward, each answered
-// out of the scan's order) nor on whether the source
-// reads the next block aside, a source that starts
+// out of the scan's order), a source that starts
 // failing part-way must make requests fail, never answer with other bytes,
 // and a source far larger than its real bytes costs only its real bytes.
 #ifndef _WIN32
@@ -24,10 +23,6 @@ namespace {
 struct MemorySource {
     std::string bytes;
     long reads_left = -1;  // the reads that still succeed; -1: all of them
-    bool aside = false;    // offers reads aside, done only when waited for
-    uint64_t aside_offset = 0;
-    void* aside_dest = nullptr;
-    size_t aside_length = 0;
 };
 
 int read_memory(void* context, uint64_t offset, void* dest, size_t length) {
@@ -39,26 +34,6 @@ int read_memory(void* context, uint64_t offset, void* dest, size_t length) {
     if (m->reads_left > 0) --m->reads_left;
     std::memcpy(dest, m->bytes.data() + offset, length);
     return 1;
-}
-
-// A read aside fills its buffer with other bytes at once, as a thread still
-// at work would leave it, and reads only when waited for.
-int read_memory_aside(void* context, uint64_t offset, void* dest, size_t length) {
-    MemorySource* m = static_cast<MemorySource*>(context);
-    if (m->aside_dest) ADD_FAILURE() << "two reads aside at once";
-    std::memset(dest, 0xA5, length);
-    m->aside_offset = offset;
-    m->aside_dest = dest;
-    m->aside_length = length;
-    return 1;
-}
-
-int wait_memory_aside(void* context) {
-    MemorySource* m = static_cast<MemorySource*>(context);
-    void* dest = m->aside_dest;
-    m->aside_dest = nullptr;
-    if (!dest) ADD_FAILURE() << "waited for no read aside";
-    return dest && read_memory(context, m->aside_offset, dest, m->aside_length);
 }
 
 enum class Order { ScanFirst, ScatteredFirst, Upward };
@@ -80,11 +55,7 @@ std::vector<uint64_t> requests(uint64_t slots, Order order) {
 // The volume data, then the reader's reply to each request, "failed <errno>"
 // for a request that fails, in the order of the downward walk.
 std::vector<std::string> answers(MemorySource* memory, Order order = Order::ScanFirst) {
-    ByteSource source{memory, memory->bytes.size(), read_memory, nullptr, nullptr, nullptr};
-    if (memory->aside) {
-        source.read_aside = read_memory_aside;
-        source.read_aside_wait = wait_memory_aside;
-    }
+    ByteSource source{memory, memory->bytes.size(), read_memory, nullptr};
     NtfsVolume* volume = ntfs_open(&source);
     if (!volume) return {"no volume " + std::to_string(errno)};
     std::vector<std::string> text(1, std::string(NTFS_VOLUME_DATA_BYTES, '\0'));
@@ -105,7 +76,6 @@ std::vector<std::string> answers(MemorySource* memory, Order order = Order::Scan
             by_request[i] = "failed " + std::to_string(errno);
     }
     ntfs_close(volume);
-    if (memory->aside_dest) ADD_FAILURE() << "a read aside left in hand";
     text.insert(text.end(), by_request.begin(), by_request.end());
     return text;
 }
@@ -120,9 +90,6 @@ TEST(ByteSource, AnswersDoNotDependOnTheOrderOfRequestsOnEveryVolume) {
         EXPECT_GT(scan_first.size(), 64u);
         EXPECT_TRUE(scan_first == answers(&memory, Order::ScatteredFirst));
         EXPECT_TRUE(scan_first == answers(&memory, Order::Upward));
-        memory.aside = true;
-        EXPECT_TRUE(scan_first == answers(&memory));
-        EXPECT_TRUE(scan_first == answers(&memory, Order::ScatteredFirst));
     }
 }
 
@@ -135,12 +102,10 @@ TEST(ByteSource, ASourceThatStartsFailingMakesRequestsFailNotLie) {
     const std::vector<std::string> sound = answers(&memory);
     const std::string eio = "failed " + std::to_string(EIO);
     size_t failures = 0;
-    for (int order = 0; order < 4; ++order) {
-        const bool scattered_first = order & 1;
-        memory.aside = order & 2;
+    for (const bool scattered_first : {false, true}) {
         for (long reads : {0L, 1L, 2L, 5L, 20L, 60L, 200L}) {
             SCOPED_TRACE(testing::Message() << "scattered first " << scattered_first
-                                            << ", aside " << memory.aside << ", reads " << reads);
+                                            << ", reads " << reads);
             memory.reads_left = reads;
             const std::vector<std::string> failing = answers(
                 &memory, scattered_first ? Order::ScatteredFirst : Order::ScanFirst);
