@@ -3,18 +3,27 @@
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-inline uint16_t ntfs_le16(const uint8_t* p) { return uint16_t(p[0] | unsigned(p[1]) << 8); }
-
-inline uint32_t ntfs_le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+// One load on a little-endian host, where the compiler does not always see
+// through the bytes' assembly (once per record request).
+template <typename T>
+inline T ntfs_le(const uint8_t* p) {
+    T v;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&v, p, sizeof v);
+    } else {
+        v = 0;
+        for (size_t i = 0; i < sizeof v; ++i) v = T(v | T(p[i]) << (8 * i));
+    }
+    return v;
 }
 
-inline uint64_t ntfs_le64(const uint8_t* p) {
-    return uint64_t(ntfs_le32(p)) | uint64_t(ntfs_le32(p + 4)) << 32;
-}
+inline uint16_t ntfs_le16(const uint8_t* p) { return ntfs_le<uint16_t>(p); }
+inline uint32_t ntfs_le32(const uint8_t* p) { return ntfs_le<uint32_t>(p); }
+inline uint64_t ntfs_le64(const uint8_t* p) { return ntfs_le<uint64_t>(p); }
 
 // One store on a little-endian host (byte by byte, the compiler leaves as
 // many stores: once per record request).

@@ -96,8 +96,7 @@ int stored_record(NtfsVolume* s, uint64_t candidate, bool scan_request, uint8_t*
     const uint8_t* stored = scan_record(&s->cache, &s->source, s->geometry.bytes_per_cluster,
                                         &s->mft.data, offset, size);
     if (!stored) return -1;
-    std::memcpy(record, stored, size);
-    return ntfs_fix_record(record, size);
+    return ntfs_copy_fixed_record(record, stored, size);
 }
 
 }  // namespace

@@ -68,12 +68,12 @@ inline int ntfs_file_record(NtfsVolume* s, uint64_t number, uint8_t* out,
     const uint32_t size = s->geometry.record_size;
     const uint64_t n = number & NTFS_RECORD_NUMBER_MASK;
     if (n + 1 == s->scan_next) {
-        if (const uint8_t* stored = scan_at_hand(&s->cache, n, size)) {
+        uint64_t found;
+        if (const uint8_t* stored = scan_at_hand(&s->cache, n, size, &found)) {
             uint8_t* record = out + FILE_RECORD_HEADER_BYTES;
-            std::memcpy(record, stored, size);
-            if (ntfs_fix_record(record, size)) {
-                s->scan_next = n;
-                return ntfs_reply(out, n, size, bytes_returned);
+            if (ntfs_copy_fixed_record(record, stored, size)) {
+                s->scan_next = found;
+                return ntfs_reply(out, found, size, bytes_returned);
             }
         }
     }
