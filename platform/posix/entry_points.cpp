@@ -1,13 +1,15 @@
-// LoadLibraryW and GetProcAddress: a table of the platform's own functions,
-// looked up by name, so that either optional entry point may be missing.
-#include <cstring>
-#include <unistd.h>
+// Stands in for LoadLibraryW and GetProcAddress: on Linux, a table of the
+// platform layer's own functions looked up by library and export name,
+// where either optional entry point may be hidden as if missing.
+#include "platform/posix/entry_points.h"
 
-#include "platform/posix/entry_points_table.h"
+#include <cstring>
+
+#include "platform/platform.h"
+#include "platform/posix/rights/token.h"
+#include "platform/posix/volumes/volume_list.h"
 
 namespace {
-
-int PLATFORM_API is_user_an_admin() { return geteuid() == 0; }
 
 struct Export {
     const char* library;
@@ -19,7 +21,7 @@ struct Export {
 Export exports[] = {
     {"kernel32.dll", "GetVolumePathNamesForVolumeNameW",
      reinterpret_cast<void*>(&posix_volume_path_names), false},
-    {"shell32.dll", "IsUserAnAdmin", reinterpret_cast<void*>(&is_user_an_admin), false},
+    {"shell32.dll", "IsUserAnAdmin", reinterpret_cast<void*>(&posix_is_user_an_admin), false},
 };
 
 const char* libraries[] = {"kernel32.dll", "shell32.dll"};

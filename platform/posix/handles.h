@@ -1,10 +1,11 @@
-// What a Handle points at on Linux: a small heap record whose first field
-// says which kind of object it is, so that platform_close_handle can release it.
+// What a Handle points at on Linux, where the system has no handles: a small
+// heap record whose first field says which kind of object it is, so that
+// CloseHandle's stand-in can release it.
 #pragma once
 
-#include "ntfs/volume.h"
+#include <sys/types.h>
+
 #include "platform/platform.h"
-#include "platform/posix/fd_byte_source.h"
 
 enum PosixHandleKind : int {
     POSIX_VOLUME = 1,
@@ -20,13 +21,14 @@ struct PosixHandle {
     int fd;  // -1 when the object has no descriptor
 };
 
-// An open volume: the device or image, the byte source over it, and the
-// NTFS reader built from its bytes at the first volume request.
-struct PosixVolume {
-    PosixHandle base;
-    FdByteSource bytes;
-    NtfsVolume* ntfs;
+// A process: the launched elevation or the relay's worker.
+struct PosixProcess {
+    PosixHandle base;  // kind POSIX_PROCESS, fd -1
+    pid_t pid;         // -1 once the process has been waited for
 };
 
-// Records errno as the last-error code.
-void posix_set_last_error_from_errno();
+// A new record of this kind (allocated with malloc, as platform_close_handle
+// frees it); null with the last error set when memory is out, the
+// descriptor then closed.
+PosixHandle* posix_new_handle(int kind, int fd);
+PosixProcess* posix_new_process(pid_t pid);

@@ -1,3 +1,4 @@
+// Text: the value of one entry of "NAME=value" lines.
 #include "platform/posix/key_value.h"
 
 std::string posix_key_value(const std::string& block, const std::string& name, char separator) {

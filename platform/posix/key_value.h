@@ -1,5 +1,6 @@
-// "NAME=value" lines as the kernel hands them out: a process's environment
-// (NUL-separated) and a device's uevent attribute (newline-separated).
+// Text: "NAME=value" lines as the kernel hands them out, a process's
+// environment (NUL-separated) and a device's uevent attribute
+// (newline-separated). No platform operation of its own.
 #pragma once
 
 #include <string>

@@ -1,5 +1,8 @@
-// The Linux start-up: arguments arrive as bytes and are decoded to UTF-16
-// without loss before the entry function sees them.
+// Stands in for the runtime's start-up code that builds the wide argument
+// vector and calls the entry function: on Linux, main decodes the argument
+// bytes to UTF-16 without loss, keeps them for GetCommandLineW's stand-in,
+// and makes a failed write to a reader that went away an EPIPE, never a
+// signal.
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -8,8 +11,8 @@
 
 #include "base/reports.h"
 #include "front/entry.h"
-#include "platform/posix/process_args.h"
-#include "platform/posix/processes.h"
+#include "platform/posix/relay/command_line.h"
+#include "platform/posix/relay/worker.h"
 #include "platform/posix/utf8.h"
 
 int main(int argc, char** argv) {
@@ -31,8 +34,7 @@ int main(int argc, char** argv) {
         storage[size_t(i)][n] = 0;
         wide[size_t(i)] = storage[size_t(i)].data();
     }
-    posix_process_argc = argc;
-    posix_process_argv = wide.data();
+    posix_keep_arguments(argc, wide.data());
     int status = morla_entry(argc, wide.data());
     deliver_output();
     return status;

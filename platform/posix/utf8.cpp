@@ -1,3 +1,4 @@
+// Text: UTF-8 <-> UTF-16 without loss (the rules are in utf8.h).
 #include "platform/posix/utf8.h"
 
 #include <cstdint>

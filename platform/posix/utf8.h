@@ -1,4 +1,5 @@
-// UTF-8 <-> UTF-16 without loss. A byte that is not part of valid UTF-8
+// Text: UTF-8 <-> UTF-16 without loss, for everything the Linux stand-ins
+// hand between the system's bytes and Morla's UTF-16. A byte that is not part of valid UTF-8
 // becomes the lone surrogate U+DC00 + byte (U+DC80-U+DCFF), and encoding turns
 // such a unit back into that byte; other lone surrogates encode as U+FFFD.
 #pragma once

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "platform/posix/command_line.h"
+#include "platform/posix/relay/command_line.h"
 
 namespace {
 

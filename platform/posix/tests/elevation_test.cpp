@@ -31,8 +31,8 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/command_line.h"
-#include "platform/posix/processes.h"
+#include "platform/posix/relay/command_line.h"
+#include "platform/posix/handles.h"
 #include "platform/posix/utf8.h"
 #include "tests/system/run_process.h"
 #include "tests/system/test_volumes.h"

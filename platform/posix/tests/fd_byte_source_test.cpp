@@ -10,7 +10,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "platform/posix/fd_byte_source.h"
+#include "platform/posix/byte_source/fd_byte_source.h"
 #include "tests/system/ntfs_image_edit.h"
 #include "tests/system/test_volumes.h"
 

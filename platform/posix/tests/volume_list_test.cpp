@@ -15,7 +15,8 @@
 
 #include "base/entry_points.h"
 #include "platform/platform.h"
-#include "platform/posix/entry_points_table.h"
+#include "platform/posix/entry_points.h"
+#include "platform/posix/volumes/volume_list.h"
 #include "tests/system/run_process.h"
 #include "tests/system/test_volumes.h"
 #include "volumes/volumes.h"

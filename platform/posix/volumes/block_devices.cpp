@@ -1,4 +1,7 @@
-#include "platform/posix/block_devices.h"
+// Stands in for the volumes the system's volume manager lists: on Linux,
+// the block devices of /sys/class/block that hold a medium and whose node
+// under /dev is theirs.
+#include "platform/posix/volumes/block_devices.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -35,9 +38,14 @@ bool printable_name(const std::string& name) {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Runs of digits compare by value, so sda2 comes before sda10.
 bool natural_less(const BlockDevice& x, const BlockDevice& y) {
-    const std::string &a = x.node, &b = y.node;
+    return posix_device_name_less(x.node, y.node);
+}
+
+}  // namespace
+
+// Runs of digits compare by value, so sda2 comes before sda10.
+bool posix_device_name_less(const std::string& a, const std::string& b) {
     size_t i = 0, j = 0;
     while (i < a.size() && j < b.size()) {
         if (!is_digit(a[i]) || !is_digit(b[j])) {
@@ -55,8 +63,6 @@ bool natural_less(const BlockDevice& x, const BlockDevice& y) {
     }
     return a.size() - i < b.size() - j;
 }
-
-}  // namespace
 
 std::vector<BlockDevice> posix_block_devices() {
     std::vector<BlockDevice> devices;

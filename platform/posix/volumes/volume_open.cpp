@@ -1,23 +1,19 @@
-// CreateFileW and CloseHandle for volumes: the device or image behind a
-// device path, opened read-only.
-#include <cerrno>
+// Stands in for CreateFileW on a volume's device path and CloseHandle of
+// it: on Linux, the block device or image file the drive map names, resolved
+// once and opened read-only (with the invoking user's rights for an image).
+#include "platform/posix/volumes/volume_open.h"
+
 #include <new>
 #include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/posix/dosdevices.h"
-#include "platform/posix/handles.h"
-#include "platform/posix/user_rights.h"
+#include "platform/posix/failure.h"
+#include "platform/posix/rights/user_rights.h"
+#include "platform/posix/volumes/drive_map.h"
 
 namespace {
-
-Handle fail(int code) {
-    errno = code;
-    posix_set_last_error_from_errno();
-    return INVALID_HANDLE;
-}
 
 // Only a block device or a regular file holds a volume. Anything else is
 // refused before it is opened, since its open could wait (a FIFO waits for
@@ -55,20 +51,27 @@ int open_target(const std::string& file, int* fd) {
 
 Handle platform_open_volume(const wchar* device_path) {
     std::string file = posix_device_file(device_path);
-    if (file.empty()) return fail(ENOENT);
+    if (file.empty()) return posix_fail<Handle>(ENOENT);
     int fd = -1;
-    if (int code = open_target(file, &fd)) return fail(code);
+    if (int code = open_target(file, &fd)) return posix_fail<Handle>(code);
     // Reads then wait for the device as usual.
     int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         int code = errno;
         close(fd);
-        return fail(code);
+        return posix_fail<Handle>(code);
     }
     PosixVolume* volume = new (std::nothrow) PosixVolume{{POSIX_VOLUME, fd}, FdByteSource{}, nullptr};
     if (!volume) {
         close(fd);
-        return fail(ENOMEM);
+        return posix_fail<Handle>(ENOMEM);
     }
     return volume;
+}
+
+void posix_close_volume(PosixVolume* volume) {
+    ntfs_close(volume->ntfs);
+    fd_source_release(&volume->bytes);
+    if (volume->base.fd >= 0) close(volume->base.fd);
+    delete volume;
 }

@@ -1,4 +1,7 @@
-#include "platform/posix/user_rights.h"
+// No Windows operation of its own: under sudo, the file-system rights of the
+// user who ran it (setfsuid, setfsgid and the thread's groups), taken
+// around the drive map's look-ups and the opening of image files.
+#include "platform/posix/rights/user_rights.h"
 
 #include <cerrno>
 #include <cstdlib>

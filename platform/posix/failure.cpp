@@ -1,13 +1,24 @@
-// Last error, system texts, LocalAlloc and friends, the message box and the
-// process exit, as Linux stand-ins.
-#include <cerrno>
+// Stands in for GetLastError and SetLastError, FormatMessageW, LocalAlloc,
+// LocalSize and LocalFree, MessageBoxW and ExitProcess. On Linux the last
+// error is an errno value kept in a variable, the system's text is
+// strerror's, the local blocks are malloc's with their size in front, the
+// message box's text goes to standard error, and the exit waits for the sudo
+// this process launched before _exit.
+#include "platform/posix/failure.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
-#include "platform/posix/handles.h"
-#include "platform/posix/processes.h"
+#include "platform/posix/relay/launch.h"
 #include "platform/posix/utf8.h"
+
+// The codes of failures Morla notices itself.
+const uint32_t platform_error_stream_ended = EPIPE;
+const uint32_t platform_error_frame_too_long = E2BIG;
+const uint32_t platform_error_out_of_memory = ENOMEM;
+// What Linux file systems answer for a structure that contradicts itself.
+const uint32_t platform_error_corrupt_data = EUCLEAN;
 
 namespace {
 uint32_t last_error = 0;
@@ -21,12 +32,11 @@ struct LocalHeader {
 
 uint32_t platform_last_error() { return last_error; }
 void platform_set_last_error(uint32_t code) { last_error = code; }
-void posix_set_last_error_from_errno() { last_error = uint32_t(errno); }
 
 void* platform_local_alloc_zeroed(size_t bytes) {
     LocalHeader* block = static_cast<LocalHeader*>(std::calloc(1, sizeof(LocalHeader) + bytes));
     if (!block) {
-        last_error = ENOMEM;
+        posix_fail(ENOMEM);
         return nullptr;
     }
     block->size = bytes;

@@ -1,4 +1,7 @@
-#include "platform/posix/fd_byte_source.h"
+// Stands in for ReadFile on a volume handle, which Linux leaves to the NTFS
+// reader: the reader's byte source over the device or image (pread for the
+// scan's blocks, a guarded map for small reads, posix_fadvise read-ahead).
+#include "platform/posix/byte_source/fd_byte_source.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -8,7 +11,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include "platform/posix/guarded_copy.h"
+#include "platform/posix/byte_source/guarded_copy.h"
 
 namespace {
 

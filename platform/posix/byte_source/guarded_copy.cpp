@@ -1,4 +1,7 @@
-#include "platform/posix/guarded_copy.h"
+// No Windows operation of its own: a read of a mapped volume that Windows
+// would fail with an error, which on Linux raises SIGBUS, is turned back
+// into an error (EIO) by a handler and siglongjmp.
+#include "platform/posix/byte_source/guarded_copy.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,4 +1,5 @@
-// Whose rights a drive target is reached with. Root searches what the drive
+// Whose rights a drive target is reached with (no Windows operation: Windows
+// checks the user's own access to every file anyway). Root searches what the drive
 // map names, and the drive map is the invoking user's folder: an
 // administrator keeps root's rights (they have them anyway), while a user
 // whose only root power is a sudo rule for Morla resolves targets and opens

@@ -1,7 +1,10 @@
-// The requester's drive map, as the relay (root) learns it from the requester
-// itself rather than from anything passed through sudo: no rule for Morla
-// needs to let the user set the environment of a root process.
-#include <cerrno>
+// No Windows operation of its own: a worker on Windows sees the requester's
+// drives as the user's session shows them. On Linux the relay (root) reads
+// the requester's drive map (its WINEPREFIX or HOME) from the requester's own
+// /proc environment rather than from anything passed through sudo: no rule
+// for Morla needs to let the user set the environment of a root process.
+#include "platform/posix/relay/requester_prefix.h"
+
 #include <fcntl.h>
 #include <string>
 #include <sys/fsuid.h>
@@ -9,18 +12,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posix/failure.h"
 #include "platform/posix/key_value.h"
-#include "platform/posix/processes.h"
 
 namespace {
 
 // Far beyond any real environment; a larger one is refused, not read on.
 const size_t kEnvironmentLimit = 4 << 20;
-
-int fail(int error) {
-    errno = error;
-    return 0;
-}
 
 int read_all(int fd, std::string* text) {
     char chunk[65536];
@@ -29,7 +27,7 @@ int read_all(int fd, std::string* text) {
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return 0;
         if (got == 0) return 1;
-        if (text->size() + size_t(got) > kEnvironmentLimit) return fail(E2BIG);
+        if (text->size() + size_t(got) > kEnvironmentLimit) return posix_fail(E2BIG);
         text->append(chunk, size_t(got));
     }
 }
@@ -39,7 +37,7 @@ int read_all(int fd, std::string* text) {
 int read_environment(int process, uid_t uid, std::string* environment) {
     struct stat owner;
     if (fstat(process, &owner) != 0) return 0;
-    if (owner.st_uid != uid) return fail(EACCES);
+    if (owner.st_uid != uid) return posix_fail(EACCES);
     int fd = openat(process, "environ", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return 0;
     int ok = read_all(fd, environment);
@@ -64,7 +62,7 @@ int prefix_of(int process, uid_t uid, std::string* prefix) {
         std::string cwd(4096, '\0');
         ssize_t n = readlinkat(process, "cwd", cwd.data(), cwd.size());
         if (n < 0) return 0;
-        if (size_t(n) == cwd.size() || cwd[0] != '/') return fail(ENAMETOOLONG);
+        if (size_t(n) == cwd.size() || cwd[0] != '/') return posix_fail(ENAMETOOLONG);
         folder = cwd.substr(0, size_t(n)) + "/" + folder;
     }
     *prefix = folder;
@@ -77,7 +75,7 @@ int posix_requester_prefix(int socket, std::string* prefix) {
     ucred peer;
     socklen_t size = sizeof peer;
     if (getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return 0;
-    if (peer.pid <= 0) return fail(ESRCH);
+    if (peer.pid <= 0) return posix_fail(ESRCH);
     // With the requester's own file-system identity the kernel lets the
     // relay read the requester's environment and folder as the requester
     // could, without asking for a privilege root may have been denied.

@@ -1,4 +1,7 @@
-#include "platform/posix/dosdevices.h"
+// Stands in for the system's own mapping of drive letters and volume names
+// to devices: on Linux, the prefix folder's dosdevices entries and paths
+// written into the device path.
+#include "platform/posix/volumes/drive_map.h"
 
 #include <cstdlib>
 #include <pwd.h>

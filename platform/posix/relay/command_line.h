@@ -1,6 +1,7 @@
-// Linux has no single command-line string, so the relay's frame carries one
-// built from the arguments by the quoting rules the Windows start-up code
-// undoes (CommandLineToArgvW), and the relay splits it again by those rules.
+// The command line of GetCommandLineW and CreateProcessW. Linux has no single
+// command-line string, so the relay's frame carries one built from the
+// arguments by the quoting rules the Windows start-up code undoes
+// (CommandLineToArgvW), and the relay splits it again by those rules.
 //
 // Program name (first word): up to the first space or tab, or, when it starts
 // with '"', up to the next '"'. Arguments: separated by spaces and tabs;
@@ -25,3 +26,7 @@ std::u16string command_line_join(const wchar* const* args, size_t count);
 std::vector<std::u16string> command_line_split(const wchar* line);
 // The same without a program name: every word is an argument.
 std::vector<std::u16string> command_line_split_arguments(const wchar* text);
+
+// Keeps the process's arguments, as UTF-16, for GetCommandLineW's stand-in
+// (start-up calls it once, before the entry function).
+void posix_keep_arguments(int count, wchar** arguments);

@@ -1,6 +1,6 @@
-// FindFirstVolumeW, FindNextVolumeW, FindVolumeClose and
-// GetVolumePathNamesForVolumeNameW on Linux. No volume manager knows drive
-// letters here, so the volumes are first the distinct targets of the drive
+// Stands in for FindFirstVolumeW, FindNextVolumeW, FindVolumeClose and
+// GetVolumePathNamesForVolumeNameW. No volume manager knows drive letters on
+// Linux, so the volumes are first the distinct targets of the drive
 // entries 'x::' in the prefix folder's dosdevices, in the order of the first
 // letter naming each, then every block device that no letter names. A
 // volume's name is '\\?\' + the canonical path of its target (or the device's
@@ -8,7 +8,8 @@
 // ('C:\'); a device without a letter has one, its node and a backslash
 // ('/dev/sdb2\'), so its device path '\\.\/dev/sdb2' opens the node and its
 // matches print under '/dev/sdb2\'.
-#include <cerrno>
+#include "platform/posix/volumes/volume_list.h"
+
 #include <climits>
 #include <cstdlib>
 #include <new>
@@ -16,12 +17,12 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "platform/posix/block_devices.h"
-#include "platform/posix/dosdevices.h"
-#include "platform/posix/entry_points_table.h"
+#include "platform/posix/failure.h"
 #include "platform/posix/handles.h"
-#include "platform/posix/user_rights.h"
+#include "platform/posix/rights/user_rights.h"
 #include "platform/posix/utf8.h"
+#include "platform/posix/volumes/block_devices.h"
+#include "platform/posix/volumes/drive_map.h"
 
 namespace {
 
@@ -143,10 +144,7 @@ void remember(const std::vector<VolumeEntry>& volumes) {
 // Copies the name with its NUL; a capacity too small fails as FindFirstVolumeW
 // does, without moving on.
 int store_name(const std::u16string& name, wchar* buffer, uint32_t capacity) {
-    if (name.size() + 1 > capacity) {
-        platform_set_last_error(ENAMETOOLONG);
-        return 0;
-    }
+    if (name.size() + 1 > capacity) return posix_fail(ENAMETOOLONG);
     name.copy(buffer, name.size());
     buffer[name.size()] = 0;
     return 1;
@@ -156,16 +154,10 @@ int store_name(const std::u16string& name, wchar* buffer, uint32_t capacity) {
 
 Handle platform_find_first_volume(wchar* name, uint32_t capacity) {
     std::vector<VolumeEntry> volumes = list_volumes();
-    if (volumes.empty()) {
-        platform_set_last_error(ENOENT);
-        return INVALID_HANDLE;
-    }
+    if (volumes.empty()) return posix_fail<Handle>(ENOENT);
     remember(volumes);
     PosixFindVolume* find = new (std::nothrow) PosixFindVolume{{POSIX_FIND_VOLUME, -1}, {}, 1};
-    if (!find) {
-        platform_set_last_error(ENOMEM);
-        return INVALID_HANDLE;
-    }
+    if (!find) return posix_fail<Handle>(ENOMEM);
     for (const VolumeEntry& volume : volumes) find->names.push_back(volume.name);
     if (!store_name(find->names[0], name, capacity)) {
         delete find;
@@ -176,14 +168,9 @@ Handle platform_find_first_volume(wchar* name, uint32_t capacity) {
 
 int platform_find_next_volume(Handle handle, wchar* name, uint32_t capacity) {
     PosixFindVolume* find = static_cast<PosixFindVolume*>(handle);
-    if (!find || handle == INVALID_HANDLE || find->base.kind != POSIX_FIND_VOLUME) {
-        platform_set_last_error(EBADF);
-        return 0;
-    }
-    if (find->next >= find->names.size()) {
-        platform_set_last_error(ENOENT);
-        return 0;
-    }
+    if (!find || handle == INVALID_HANDLE || find->base.kind != POSIX_FIND_VOLUME)
+        return posix_fail(EBADF);
+    if (find->next >= find->names.size()) return posix_fail(ENOENT);
     if (!store_name(find->names[find->next], name, capacity)) return 0;
     ++find->next;
     return 1;
@@ -191,10 +178,8 @@ int platform_find_next_volume(Handle handle, wchar* name, uint32_t capacity) {
 
 int platform_find_volume_close(Handle handle) {
     PosixFindVolume* find = static_cast<PosixFindVolume*>(handle);
-    if (!find || handle == INVALID_HANDLE || find->base.kind != POSIX_FIND_VOLUME) {
-        platform_set_last_error(EBADF);
-        return 0;
-    }
+    if (!find || handle == INVALID_HANDLE || find->base.kind != POSIX_FIND_VOLUME)
+        return posix_fail(EBADF);
     delete find;
     return 1;
 }
@@ -208,12 +193,12 @@ int PLATFORM_API posix_volume_path_names(const wchar* volume, wchar* names, uint
         bool volume_form = volume && volume[0] == u'\\' && volume[1] == u'\\' &&
                            volume[2] == u'?' && volume[3] == u'\\' &&
                            !posix_device_file(volume).empty();
-        platform_set_last_error(volume_form ? ENOENT : EINVAL);
-        return 0;
+        return posix_fail(volume_form ? ENOENT : EINVAL);
     }
     uint32_t length = uint32_t(found->mount_paths.size());
     if (needed) *needed = length;
     if (!names || capacity < length) {
+        // The logic's own code for "call again with more room", not an errno.
         platform_set_last_error(ERROR_CODE_MORE_DATA);
         return 0;
     }

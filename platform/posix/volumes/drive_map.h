@@ -1,6 +1,7 @@
-// Drive letters on Linux follow the layout Wine uses for raw drive devices:
-// the entry "x::" of the folder "dosdevices" in the prefix folder links to a
-// block device or image file.
+// The drive map: drive letters on Linux follow the layout Wine uses for raw
+// drive devices, the entry "x::" of the folder "dosdevices" in the prefix
+// folder linking to a block device or image file. It turns the device paths
+// Morla opens ('\\.\C:') into the Linux files they name.
 #pragma once
 
 #include <string>

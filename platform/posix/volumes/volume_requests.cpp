@@ -1,10 +1,10 @@
-// DeviceIoControl for the two NTFS volume requests, answered from the
-// volume's own bytes by the NTFS reader, which is built at the first
-// request on a handle.
-#include <cerrno>
-
+// Stands in for DeviceIoControl with the two NTFS volume requests
+// (FSCTL_GET_NTFS_VOLUME_DATA, FSCTL_GET_NTFS_FILE_RECORD): Linux has no
+// such requests, so Morla's own NTFS reader answers them from the volume's
+// bytes, built at the first request on a handle.
 #include "ntfs/requests.h"
-#include "platform/posix/handles.h"
+#include "platform/posix/failure.h"
+#include "platform/posix/volumes/volume_open.h"
 
 namespace {
 // The reader of an open volume handle, built at its first request.
@@ -38,6 +38,5 @@ int platform_device_io_control(Handle volume, uint32_t control_code, const void*
                                             bytes_returned)
                  : ntfs_volume_data_request(reader, output, output_size, bytes_returned);
     }
-    if (!ok) posix_set_last_error_from_errno();
-    return ok;
+    return ok ? 1 : posix_fail(errno);
 }

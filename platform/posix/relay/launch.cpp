@@ -1,6 +1,11 @@
-// Starting processes on Linux: the elevated launch through sudo (the stand-in
-// for ShellExecuteExW's "runas") and the relay's worker (CreateProcessW).
-#include <cerrno>
+// Stands in for ShellExecuteExW with the verb "runas", CreateProcessW and
+// FreeConsole. On Linux the elevated launch runs sudo on the program's own
+// file (the requester then waits for sudo, which holds the terminal), the
+// relay's worker is started with posix_spawn in a session of its own with
+// the relay's socket as its descriptors 0, 1 and 2, and the relay lets go
+// of its terminal by closing its own descriptors 0 to 2.
+#include "platform/posix/relay/launch.h"
+
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -12,19 +17,16 @@
 #include <unistd.h>
 #include <vector>
 
-#include "platform/posix/command_line.h"
-#include "platform/posix/processes.h"
+#include "platform/posix/failure.h"
+#include "platform/posix/handles.h"
+#include "platform/posix/relay/command_line.h"
+#include "platform/posix/relay/program_path.h"
+#include "platform/posix/relay/requester_prefix.h"
 #include "platform/posix/utf8.h"
 
 extern char** environ;
 
 namespace {
-
-int fail(int error) {
-    errno = error;
-    posix_set_last_error_from_errno();
-    return 0;
-}
 
 std::string to_bytes(const std::u16string& units) { return utf8_text(units.data(), units.size()); }
 
@@ -105,18 +107,6 @@ void posix_wait_for_launcher() {
 
 void posix_launcher_waited_for() { launcher_pid = 0; }
 
-PosixProcess* posix_new_process(pid_t pid) {
-    PosixProcess* record = static_cast<PosixProcess*>(std::malloc(sizeof(PosixProcess)));
-    if (!record) {
-        fail(ENOMEM);
-        return nullptr;
-    }
-    record->base.kind = POSIX_PROCESS;
-    record->base.fd = -1;
-    record->pid = pid;
-    return record;
-}
-
 std::string posix_find_launcher() {
     const char* path = std::getenv("PATH");
     std::string folders = path && *path ? path : "/usr/bin:/bin";
@@ -138,12 +128,12 @@ std::string posix_find_launcher() {
 // it (posix_wait_for_launcher).
 int platform_shell_execute_runas(const wchar* file, const wchar* parameters, Handle* process) {
     std::string launcher = posix_find_launcher();
-    if (launcher.empty()) return fail(ENOENT);
+    if (launcher.empty()) return posix_fail(ENOENT);
     std::u16string program(file);
-    if (program.empty() || program[0] != u'/') return fail(EINVAL);
+    if (program.empty() || program[0] != u'/') return posix_fail(EINVAL);
     std::string path = to_bytes(program);
     // The user approves the program they started, not what its path holds now.
-    if (!names_running_file(path)) return fail(ESTALE);
+    if (!names_running_file(path)) return posix_fail(ESTALE);
     std::vector<std::string> words = {launcher, path};
     for (const std::u16string& parameter : command_line_split_arguments(parameters))
         words.push_back(to_bytes(parameter));
@@ -151,7 +141,7 @@ int platform_shell_execute_runas(const wchar* file, const wchar* parameters, Han
     pid_t pid = 0;
     end_signals_after_launcher();
     int error = posix_spawn(&pid, launcher.c_str(), nullptr, nullptr, argv.data(), environ);
-    if (error) return fail(error);
+    if (error) return posix_fail(error);
     launcher_pid = pid;
     PosixProcess* record = posix_new_process(pid);
     *process = record;
@@ -166,7 +156,7 @@ int platform_shell_execute_runas(const wchar* file, const wchar* parameters, Han
 int platform_create_worker(const wchar* program, wchar* command_line, Handle pipe,
                            Handle* process, Handle* thread) {
     int fd = pipe && pipe != INVALID_HANDLE ? static_cast<PosixHandle*>(pipe)->fd : -1;
-    if (fd < 0) return fail(EBADF);
+    if (fd < 0) return posix_fail(EBADF);
     std::vector<std::string> words;
     for (const std::u16string& word : command_line_split(command_line)) words.push_back(to_bytes(word));
     std::string path = posix_names_own_program(program) ? "/proc/self/exe" : to_bytes(program);
@@ -174,7 +164,7 @@ int platform_create_worker(const wchar* program, wchar* command_line, Handle pip
     if (!words.empty() && path == "/proc/self/exe") words[0] = to_bytes(program);
     std::vector<char*> argv = argv_of(words);
     std::vector<std::string> variables;
-    if (!worker_environment(fd, &variables)) return fail(errno);
+    if (!worker_environment(fd, &variables)) return posix_fail(errno);
     std::vector<char*> environment = argv_of(variables);
 
     posix_spawn_file_actions_t actions;
@@ -190,7 +180,7 @@ int platform_create_worker(const wchar* program, wchar* command_line, Handle pip
                             environment.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-    if (error) return fail(error);
+    if (error) return posix_fail(error);
     // Nobody waits for the worker: it outlives the relay.
     PosixProcess* worker = posix_new_process(pid);
     PosixProcess* first_thread = posix_new_process(pid);

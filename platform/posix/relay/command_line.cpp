@@ -1,6 +1,13 @@
-#include "platform/posix/command_line.h"
+// Stands in for GetCommandLineW: on Linux, the process's arguments joined by
+// the quoting rules the relay splits them by (for the worker's
+// CreateProcessW stand-in), since the system keeps no command-line string.
+#include "platform/posix/relay/command_line.h"
 
 namespace {
+
+// The arguments start-up kept.
+int kept_count = 0;
+wchar** kept_arguments = nullptr;
 
 bool is_blank(wchar c) { return c == u' ' || c == u'\t'; }
 
@@ -105,4 +112,15 @@ std::vector<std::u16string> command_line_split_arguments(const wchar* text) {
     std::vector<std::u16string> words;
     split_arguments(text, words);
     return words;
+}
+
+void posix_keep_arguments(int count, wchar** arguments) {
+    kept_count = count;
+    kept_arguments = arguments;
+}
+
+// The arguments joined once.
+const wchar* platform_get_command_line() {
+    static const std::u16string line = command_line_join(kept_arguments, size_t(kept_count));
+    return line.c_str();
 }
