@@ -31,6 +31,7 @@
 
 #include "base/heap.h"
 #include "fuzz/fuzz_check.h"
+#include "ntfs/layout.h"
 #include "platform/platform.h"
 #include "search/scan.h"
 #include "tests/system/ntfs_image_edit.h"
@@ -66,8 +67,8 @@ Volume volume;
 // The update-sequence array, when the record is sound: its offset and count.
 bool fixups(const std::string& record, size_t* usa, size_t* count) {
     if (record.size() < 8 || record.compare(0, 4, "FILE") != 0) return false;
-    *usa = get_le(record, 4, 2);
-    *count = get_le(record, 6, 2);
+    *usa = get_le(record, NTFS_RECORD_USA_OFFSET, 2);
+    *count = get_le(record, NTFS_RECORD_USA_COUNT, 2);
     if (*count < 1 || *count - 1 > record.size() / 512 || *usa + 2 * *count > record.size())
         return false;
     for (size_t i = 1; i < *count; ++i)
@@ -157,13 +158,25 @@ void apply_field(std::string& image, Input* in) {
         bool in_value;  // from the attribute's resident value
     };
     static const Field FIELDS[] = {
-        {false, 4, 2, false},  {false, 6, 2, false},  {false, 16, 2, false},
-        {false, 20, 2, false}, {false, 22, 2, false}, {true, 0, 4, false},
-        {true, 4, 4, false},   {true, 8, 1, false},   {true, 9, 1, false},
-        {true, 16, 4, false},  {true, 20, 2, false},  {true, 24, 8, false},
-        {true, 32, 2, false},  {true, 40, 8, false},  {true, 48, 8, false},
-        {true, 56, 8, false},  {true, 64, 1, true},   {true, 65, 1, true},
-        {true, 0, 8, true},
+        {false, NTFS_RECORD_USA_OFFSET, 2, false},
+        {false, NTFS_RECORD_USA_COUNT, 2, false},
+        {false, NTFS_RECORD_SEQUENCE, 2, false},
+        {false, NTFS_RECORD_FIRST_ATTRIBUTE, 2, false},
+        {false, NTFS_RECORD_FLAGS, 2, false},
+        {true, NTFS_ATTRIBUTE_TYPE, 4, false},
+        {true, NTFS_ATTRIBUTE_LENGTH, 4, false},
+        {true, NTFS_ATTRIBUTE_NON_RESIDENT, 1, false},
+        {true, NTFS_ATTRIBUTE_NAME_LENGTH, 1, false},
+        {true, NTFS_RESIDENT_VALUE_LENGTH, 4, false},
+        {true, NTFS_RESIDENT_VALUE_OFFSET, 2, false},
+        {true, NTFS_NONRESIDENT_LAST_VCN, 8, false},
+        {true, NTFS_NONRESIDENT_RUNS_OFFSET, 2, false},
+        {true, NTFS_NONRESIDENT_ALLOCATED_SIZE, 8, false},
+        {true, NTFS_NONRESIDENT_DATA_SIZE, 8, false},
+        {true, NTFS_NONRESIDENT_VALID_SIZE, 8, false},
+        {true, NTFS_NAME_LENGTH, 1, true},
+        {true, NTFS_NAME_SPACE, 1, true},
+        {true, NTFS_NAME_PARENT, 8, true},
     };
     const Field& f = FIELDS[field % (sizeof FIELDS / sizeof FIELDS[0])];
     const uint64_t value = field_value(in, f.width);
@@ -175,7 +188,7 @@ void apply_field(std::string& image, Input* in) {
         offset += a;
         if (f.in_value) {
             const std::string record = volume.image.substr(volume.record_at[r], volume.record_size);
-            offset += get_le(record, a + 20, 2);
+            offset += get_le(record, a + NTFS_RESIDENT_VALUE_OFFSET, 2);
         }
     }
     if (offset + size_t(f.width) > volume.record_size) return;
@@ -310,19 +323,23 @@ void load_volume() {
     FUZZ_CHECK(apply_fixups(record0), "record 0 unsound");
     uint64_t end = 512;
     for (size_t a : attribute_offsets(record0)) {
-        const uint64_t type = get_le(record0, a, 4);
-        if ((type != 0x80 && type != 0xB0) || record0[a + 9] != 0) continue;
-        const std::string attribute = record0.substr(a, get_le(record0, a + 4, 4));
+        const uint64_t type = get_le(record0, a + NTFS_ATTRIBUTE_TYPE, 4);
+        if ((type != NTFS_TYPE_DATA && type != NTFS_TYPE_BITMAP) ||
+            record0[a + NTFS_ATTRIBUTE_NAME_LENGTH] != 0)
+            continue;
+        const std::string attribute =
+            record0.substr(a, get_le(record0, a + NTFS_ATTRIBUTE_LENGTH, 4));
         const std::vector<Run> runs = decode_runs(attribute);
         for (const Run& run : runs) end = std::max(end, (run.lcn + run.clusters) * boot.cluster);
-        if (type == 0xB0) {
+        if (type == NTFS_TYPE_BITMAP) {
             volume.bitmap_at = runs.at(0).lcn * boot.cluster;
             volume.bitmap_bytes = runs.at(0).clusters * boot.cluster;
             continue;
         }
-        volume.runs_at = a + get_le(attribute, 32, 2);
-        volume.runs_room = attribute.size() - get_le(attribute, 32, 2);
-        const uint64_t table_bytes = get_le(attribute, 48, 8);
+        const size_t runs_offset = get_le(attribute, NTFS_NONRESIDENT_RUNS_OFFSET, 2);
+        volume.runs_at = a + runs_offset;
+        volume.runs_room = attribute.size() - runs_offset;
+        const uint64_t table_bytes = get_le(attribute, NTFS_NONRESIDENT_DATA_SIZE, 8);
         uint64_t vcn = 0;
         for (const Run& run : runs) {
             for (uint64_t byte = 0; byte < run.clusters * boot.cluster; byte += boot.record_size) {
@@ -339,11 +356,12 @@ void load_volume() {
     for (uint32_t r = 0; r < volume.record_at.size(); ++r) {
         std::string record = volume.image.substr(volume.record_at[r], volume.record_size);
         const bool sound = apply_fixups(record);
-        volume.sequence.push_back(uint16_t(sound ? get_le(record, 16, 2) : 0));
+        volume.sequence.push_back(uint16_t(sound ? get_le(record, NTFS_RECORD_SEQUENCE, 2) : 0));
         if (!sound) continue;
         for (size_t a : attribute_offsets(record))
-            if (get_le(record, a, 4) == 0x30)
-                volume.names.push_back({r, uint32_t(a + get_le(record, a + 20, 2))});
+            if (get_le(record, a + NTFS_ATTRIBUTE_TYPE, 4) == NTFS_TYPE_FILE_NAME)
+                volume.names.push_back(
+                    {r, uint32_t(a + get_le(record, a + NTFS_RESIDENT_VALUE_OFFSET, 2))});
     }
     FUZZ_CHECK(volume.names.size() > 40, "too few names");
 

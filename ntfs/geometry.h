@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "ntfs/layout.h"
+
 struct NtfsGeometry {
     uint64_t serial;
     uint64_t sectors;         // in the volume, as the boot sector counts them
@@ -14,8 +16,6 @@ struct NtfsGeometry {
     uint32_t record_size;     // bytes in one file record
 };
 
-enum : uint32_t { NTFS_BOOT_SECTOR_BYTES = 512 };
-
-// Reads the geometry from the volume's first 512 bytes. Returns 0 when they
+// Reads the geometry from the volume's first NTFS_BOOT_SECTOR_BYTES. Returns 0 when they
 // are not an NTFS boot sector or their numbers describe no usable volume.
 int ntfs_parse_boot_sector(const uint8_t* sector, NtfsGeometry* geometry);

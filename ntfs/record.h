@@ -6,30 +6,21 @@
 #include <cstdint>
 #include <cstring>
 
-#include "ntfs/bytes.h"
+#include "ntfs/layout.h"
 #include "ntfs/record_copy.h"
-#include "ntfs/stream.h"
-
-enum : uint32_t {
-    NTFS_ATTRIBUTE_LIST = 0x20,
-    NTFS_ATTRIBUTE_DATA = 0x80,
-    NTFS_ATTRIBUTE_BITMAP = 0xB0,
-    NTFS_ATTRIBUTE_END = 0xFFFFFFFF,
-};
-constexpr uint64_t NTFS_RECORD_NUMBER_MASK = 0xFFFFFFFFFFFFull;
 
 // Checks the signature "FILE" and the update sequence, and puts each sector's
 // saved last two bytes back. Returns 0 for a torn or foreign record, whose
 // bytes may then be partly restored. Inline: once per record of a scan.
 inline int ntfs_fix_record(uint8_t* record, uint32_t size) {
-    constexpr uint32_t stride = 512;
-    if (std::memcmp(record, "FILE", 4) != 0) return 0;
-    const uint32_t usa_offset = ntfs_le16(record + 4);
-    const uint32_t usa_count = ntfs_le16(record + 6);
+    constexpr uint32_t stride = NTFS_FIXUP_STRIDE;
+    if (std::memcmp(record + NTFS_RECORD_SIGNATURE, "FILE", 4) != 0) return 0;
+    const uint32_t usa_offset = ntfs_le16(record + NTFS_RECORD_USA_OFFSET);
+    const uint32_t usa_count = ntfs_le16(record + NTFS_RECORD_USA_COUNT);
     // One entry for the sequence number, then one per 512-byte stride; the
     // array itself must sit before the first stride's tail.
-    if (usa_count != size / stride + 1 || usa_offset < 8 || (usa_offset & 1) ||
-        usa_offset + 2 * usa_count > stride - 2)
+    if (usa_count != size / stride + 1 || usa_offset < NTFS_RECORD_USA_COUNT + 2 ||
+        (usa_offset & 1) || usa_offset + 2 * usa_count > stride - 2)
         return 0;
     // Two bytes at a time, as one load and one store.
     const uint8_t* usa = record + usa_offset;
@@ -50,25 +41,30 @@ inline int ntfs_fix_record(uint8_t* record, uint32_t size) {
 // foreign record. Inline: once per record of a scan.
 [[gnu::always_inline]] inline int ntfs_copy_fixed_record(uint8_t* to, const uint8_t* stored,
                                                          uint32_t size) {
-    constexpr uint32_t stride = 512;
-    if (std::memcmp(stored, "FILE", 4) != 0) return 0;
-    const uint32_t usa_offset = ntfs_le16(stored + 4);
-    const uint32_t usa_count = ntfs_le16(stored + 6);
-    // The same tests as ntfs_fix_record's; an offset below 8 wraps, so one
-    // comparison bounds the array on both sides (the count is at most 129).
-    if (size == 1024) {  // by far the most common size: no loop, fewer tests
-        if (usa_count != 3 || (usa_offset & 1) || usa_offset - 8 > stride - 2 - 8 - 2 * 3)
+    constexpr uint32_t stride = NTFS_FIXUP_STRIDE;
+    if (std::memcmp(stored + NTFS_RECORD_SIGNATURE, "FILE", 4) != 0) return 0;
+    const uint32_t usa_offset = ntfs_le16(stored + NTFS_RECORD_USA_OFFSET);
+    const uint32_t usa_count = ntfs_le16(stored + NTFS_RECORD_USA_COUNT);
+    // The same tests as ntfs_fix_record's; an offset below the array's first
+    // place wraps, so one comparison bounds the array on both sides (the
+    // count is at most 129).
+    constexpr uint32_t usa_first = NTFS_RECORD_USA_COUNT + 2;
+    if (size == 2 * stride) {  // 1 KiB, by far the most common size: no loop, fewer tests
+        if (usa_count != 3 || (usa_offset & 1) ||
+            usa_offset - usa_first > stride - 2 - usa_first - 2 * 3)
             return 0;
         const uint8_t* usa = stored + usa_offset;
         const uint16_t sequence = ntfs_le16(usa);
-        if (ntfs_le16(stored + 510) != sequence || ntfs_le16(stored + 1022) != sequence) return 0;
-        ntfs_copy_record(to, stored, 1024);
-        std::memcpy(to + 510, usa + 2, 2);
-        std::memcpy(to + 1022, usa + 4, 2);
+        if (ntfs_le16(stored + stride - 2) != sequence ||
+            ntfs_le16(stored + 2 * stride - 2) != sequence)
+            return 0;
+        ntfs_copy_record(to, stored, 2 * stride);
+        std::memcpy(to + stride - 2, usa + 2, 2);
+        std::memcpy(to + 2 * stride - 2, usa + 4, 2);
         return 1;
     }
     if (usa_count != size / stride + 1 || (usa_offset & 1) ||
-        usa_offset - 8 > stride - 2 - 8 - 2 * usa_count)
+        usa_offset - usa_first > stride - 2 - usa_first - 2 * usa_count)
         return 0;
     const uint8_t* usa = stored + usa_offset;
     const uint16_t sequence = ntfs_le16(usa);
@@ -103,10 +99,3 @@ int attribute_value(const uint8_t* attribute, uint32_t length, const uint8_t** v
                     uint32_t* value_length);
 // First VCN of a non-resident attribute's piece of runs.
 uint64_t attribute_first_vcn(const uint8_t* attribute);
-
-// Appends a non-resident piece to the stream when it starts where the stream
-// ends: its runs, checked against the volume's clusters, and, for the first
-// piece, its sizes. Runs are taken up to the first bad one. Returns 0 when
-// the piece did not fit or ended early, so later pieces can be refused.
-int stream_add_piece(NtfsStream* stream, const uint8_t* attribute, uint32_t length,
-                     uint64_t total_clusters, uint32_t cluster_bytes);

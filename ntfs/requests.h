@@ -6,14 +6,14 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "ntfs/bytes.h"
+#include "ntfs/layout.h"
 #include "ntfs/volume.h"
 
 // The volume data reply into out; 0 with errno ENOBUFS when out cannot hold it.
 int ntfs_volume_data_request(const NtfsVolume* volume, void* out, uint32_t out_size,
                              uint32_t* bytes_returned);
 
-// The file record reply for the 8-byte number at input; 0 with errno EINVAL
+// The file record reply for the number at input (NTFS_REQUEST_BYTES); 0 with errno EINVAL
 // for a missing or short number, ENOBUFS when out cannot hold the record,
 // or as ntfs_file_record fails. Inlined into the platform's request, as the
 // scan makes one per record of the volume.
@@ -22,11 +22,11 @@ int ntfs_volume_data_request(const NtfsVolume* volume, void* out, uint32_t out_s
                                                            uint32_t input_size, void* out,
                                                            uint32_t out_size,
                                                            uint32_t* bytes_returned) {
-    if (!input || input_size < 8) {
+    if (!input || input_size < NTFS_REQUEST_BYTES) {
         errno = EINVAL;
         return 0;
     }
-    if (!out || out_size < FILE_RECORD_HEADER_BYTES + volume->geometry.record_size) {
+    if (!out || out_size < NTFS_REPLY_HEADER_BYTES + volume->geometry.record_size) {
         errno = ENOBUFS;
         return 0;
     }

@@ -36,6 +36,13 @@ inline uint64_t stream_valid_bytes(const NtfsStream* stream) {
 // or cannot be allocated.
 int stream_add_extent(NtfsStream* stream, uint64_t lcn, uint64_t clusters);
 
+// Appends a non-resident attribute's piece of runs when it starts where the
+// stream ends: its runs, checked against the volume's clusters, and, for the
+// first piece, its sizes. Runs are taken up to the first bad one. Returns 0
+// when the piece did not fit or ended early, so later pieces can be refused.
+int stream_add_piece(NtfsStream* stream, const uint8_t* attribute, uint32_t length,
+                     uint64_t total_clusters, uint32_t cluster_bytes);
+
 // Drops the runs from the first hole, or the first run that uses a cluster of
 // an earlier run, on: a table and its bitmap have neither, and a damaged run
 // list that repeats clusters (or maps zeros) would make a table larger than
@@ -51,8 +58,8 @@ void stream_cut_at(NtfsStream* stream, uint32_t cluster_bytes, uint64_t volume_b
 // Reads length bytes from offset within [0, size): zeros above the valid
 // size and in holes, the volume's bytes elsewhere. Returns 0 with errno set
 // when the range is out of bounds or the volume cannot be read.
-int stream_read(const ByteSource* source, const NtfsStream* stream, uint32_t cluster_bytes, uint64_t offset,
-                uint32_t length, uint8_t* dest);
+int stream_read(const ByteSource* source, const NtfsStream* stream, uint32_t cluster_bytes,
+                uint64_t offset, uint32_t length, uint8_t* dest);
 
 // Where the stream's byte at offset lies on the volume, when an allocated run
 // holds it below the valid size: 1, *volume_offset, and in *run_left the

@@ -5,29 +5,30 @@
 #include <cstring>
 #include <new>
 
-#include "ntfs/bytes.h"
+#include "ntfs/layout.h"
 #include "ntfs/record.h"
 
 void ntfs_volume_data(const NtfsVolume* s, uint8_t* out) {
     const NtfsGeometry& g = s->geometry;
     std::memset(out, 0, NTFS_VOLUME_DATA_BYTES);
-    ntfs_put_le64(out + 0, g.serial);
-    ntfs_put_le64(out + 8, g.sectors);
-    ntfs_put_le64(out + 16, g.total_clusters);
-    // Free and reserved clusters (offsets 24 and 32) stay 0: counting them
-    // means reading the whole cluster bitmap, and no search needs them.
-    ntfs_put_le32(out + 40, g.bytes_per_sector);
-    ntfs_put_le32(out + 44, g.bytes_per_cluster);
-    ntfs_put_le32(out + 48, g.record_size);
-    ntfs_put_le32(out + 52, g.record_size / g.bytes_per_cluster);
-    ntfs_put_le64(out + 56, s->mft.valid_length);
-    ntfs_put_le64(out + 64, g.mft_lcn);
-    ntfs_put_le64(out + 72, g.mft_mirror_lcn);
+    ntfs_put_le64(out + NTFS_VOLUME_DATA_SERIAL, g.serial);
+    ntfs_put_le64(out + NTFS_VOLUME_DATA_SECTORS, g.sectors);
+    ntfs_put_le64(out + NTFS_VOLUME_DATA_TOTAL_CLUSTERS, g.total_clusters);
+    // Free and reserved clusters stay 0: counting them means reading the
+    // whole cluster bitmap, and no search needs them.
+    ntfs_put_le32(out + NTFS_VOLUME_DATA_BYTES_PER_SECTOR, g.bytes_per_sector);
+    ntfs_put_le32(out + NTFS_VOLUME_DATA_BYTES_PER_CLUSTER, g.bytes_per_cluster);
+    ntfs_put_le32(out + NTFS_VOLUME_DATA_RECORD_SIZE, g.record_size);
+    ntfs_put_le32(out + NTFS_VOLUME_DATA_CLUSTERS_PER_RECORD, g.record_size / g.bytes_per_cluster);
+    ntfs_put_le64(out + NTFS_VOLUME_DATA_MFT_VALID_LENGTH, s->mft.valid_length);
+    ntfs_put_le64(out + NTFS_VOLUME_DATA_MFT_LCN, g.mft_lcn);
+    ntfs_put_le64(out + NTFS_VOLUME_DATA_MFT_MIRROR_LCN, g.mft_mirror_lcn);
     // The zone the driver keeps free for the table: an eighth of the volume
     // from the table's start, the default reservation.
     uint64_t zone_end = g.mft_lcn + g.total_clusters / 8;
-    ntfs_put_le64(out + 80, g.mft_lcn);
-    ntfs_put_le64(out + 88, zone_end < g.total_clusters ? zone_end : g.total_clusters);
+    ntfs_put_le64(out + NTFS_VOLUME_DATA_MFT_ZONE_START, g.mft_lcn);
+    ntfs_put_le64(out + NTFS_VOLUME_DATA_MFT_ZONE_END,
+                  zone_end < g.total_clusters ? zone_end : g.total_clusters);
 }
 
 namespace {
@@ -132,7 +133,7 @@ NtfsVolume* ntfs_open(const ByteSource* source) {
                                           uint32_t* bytes_returned) {
     uint64_t n = number & NTFS_RECORD_NUMBER_MASK;
     const uint32_t size = s->geometry.record_size;
-    uint8_t* record = out + FILE_RECORD_HEADER_BYTES;
+    uint8_t* record = out + NTFS_REPLY_HEADER_BYTES;
     if (s->records == 0) {
         errno = ENODATA;
         return 0;

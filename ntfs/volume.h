@@ -10,15 +10,10 @@
 
 #include "ntfs/block_cache.h"
 #include "ntfs/byte_source.h"
-#include "ntfs/bytes.h"
+#include "ntfs/layout.h"
 #include "ntfs/geometry.h"
 #include "ntfs/mft.h"
 #include "ntfs/record.h"
-
-enum : uint32_t {
-    NTFS_VOLUME_DATA_BYTES = 96,
-    FILE_RECORD_HEADER_BYTES = 12,  // record number, record length
-};
 
 struct NtfsVolume {
     ByteSource source;
@@ -48,16 +43,16 @@ int ntfs_nearest_record(NtfsVolume* volume, uint64_t number, uint8_t* out,
 
 // Fills the reply's header; 1.
 inline int ntfs_reply(uint8_t* out, uint64_t number, uint32_t size, uint32_t* bytes_returned) {
-    ntfs_put_le64(out, number);
-    ntfs_put_le32(out + 8, size);
-    if (bytes_returned) *bytes_returned = FILE_RECORD_HEADER_BYTES + size;
+    ntfs_put_le64(out + NTFS_REPLY_NUMBER, number);
+    ntfs_put_le32(out + NTFS_REPLY_LENGTH, size);
+    if (bytes_returned) *bytes_returned = NTFS_REPLY_HEADER_BYTES + size;
     return 1;
 }
 
 // The file record reply (NTFS_FILE_RECORD_OUTPUT_BUFFER) for the highest
 // in-use, sound record at or below the low 48 bits of number: its bare
 // number, its length, then the record with its fix-ups applied. out must
-// hold FILE_RECORD_HEADER_BYTES + the record size. 0 with errno set when no
+// hold NTFS_REPLY_HEADER_BYTES + the record size. 0 with errno set when no
 // such record exists (ENODATA) or the table cannot be read.
 //
 // Inline, as the scan makes one request per record of the volume: its usual
@@ -70,7 +65,7 @@ inline int ntfs_file_record(NtfsVolume* s, uint64_t number, uint8_t* out,
     if (n + 1 == s->scan_next) {
         uint64_t found;
         if (const uint8_t* stored = scan_at_hand(&s->cache, n, size, &found)) {
-            uint8_t* record = out + FILE_RECORD_HEADER_BYTES;
+            uint8_t* record = out + NTFS_REPLY_HEADER_BYTES;
             if (ntfs_copy_fixed_record(record, stored, size)) {
                 s->scan_next = found;
                 return ntfs_reply(out, found, size, bytes_returned);

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "search/records.h"
+#include "ntfs/layout.h"
 
 struct NameWalk {
     const uint8_t* at;   // the next attribute; end once the walk has ended
@@ -15,17 +15,17 @@ struct NameWalk {
 };
 
 // Fields of a file name value.
-inline uint64_t name_parent(const uint8_t* value) { return field_u64(value + NAME_PARENT); }
-inline uint32_t name_length(const uint8_t* value) { return field_u8(value + NAME_LENGTH); }
+inline uint64_t name_parent(const uint8_t* value) { return ntfs_le64(value + NTFS_NAME_PARENT); }
+inline uint32_t name_length(const uint8_t* value) { return value[NTFS_NAME_LENGTH]; }
 // The name's UTF-16LE units, possibly unaligned: copy them out with memcpy.
-inline const uint8_t* name_units(const uint8_t* value) { return value + NAME_UNITS; }
+inline const uint8_t* name_units(const uint8_t* value) { return value + NTFS_NAME_UNITS; }
 
 // Inline, as the scan walks every record of the volume and a call per name
 // and per record would cost a good part of the walk itself.
 inline NameWalk name_walk_start(const uint8_t* record, uint32_t size) {
     NameWalk walk{record + size, record + size};
-    if (size >= RECORD_FIRST_ATTRIBUTE + 2) {
-        const uint32_t first = field_u16(record + RECORD_FIRST_ATTRIBUTE);
+    if (size >= NTFS_RECORD_FIRST_ATTRIBUTE + 2) {
+        const uint32_t first = ntfs_le16(record + NTFS_RECORD_FIRST_ATTRIBUTE);
         if (first < size) walk.at = record + first;
     }
     return walk;
@@ -37,27 +37,27 @@ inline NameWalk name_walk_start(const uint8_t* record, uint32_t size) {
 inline const uint8_t* next_long_name(NameWalk* walk) {
     const uint8_t* at = walk->at;  // at <= end throughout
     const uint8_t* const end = walk->end;
-    while (size_t(end - at) >= ATTRIBUTE_LENGTH + 4) {
+    while (size_t(end - at) >= NTFS_ATTRIBUTE_LENGTH + 4) {
         const uint8_t* attribute = at;
-        const uint32_t type = field_u32(attribute + ATTRIBUTE_TYPE);
-        const uint32_t length = field_u32(attribute + ATTRIBUTE_LENGTH);
+        const uint32_t type = ntfs_le32(attribute + NTFS_ATTRIBUTE_TYPE);
+        const uint32_t length = ntfs_le32(attribute + NTFS_ATTRIBUTE_LENGTH);
         // length - 1 wraps for 0: one test for "does not advance or leaves".
-        if (type == ATTRIBUTE_TYPE_END || length - 1 >= size_t(end - at)) break;
+        if (type == NTFS_TYPE_END || length - 1 >= size_t(end - at)) break;
         at += length;
-        if (type != ATTRIBUTE_TYPE_FILE_NAME) continue;
+        if (type != NTFS_TYPE_FILE_NAME) continue;
 
         // The value lies inside its attribute (so inside the record), and the
         // name inside its value: a name longer than its value would be read
         // from the bytes after it and printed as garbage.
-        if (length < ATTRIBUTE_RESIDENT_HEADER) break;
-        const uint32_t value_offset = field_u16(attribute + ATTRIBUTE_VALUE_OFFSET);
-        const uint32_t value_length = field_u32(attribute + ATTRIBUTE_VALUE_LENGTH);
+        if (length < NTFS_RESIDENT_HEADER_BYTES) break;
+        const uint32_t value_offset = ntfs_le16(attribute + NTFS_RESIDENT_VALUE_OFFSET);
+        const uint32_t value_length = ntfs_le32(attribute + NTFS_RESIDENT_VALUE_LENGTH);
         if (value_offset > length || value_length > length - value_offset ||
-            value_length < NAME_UNITS)
+            value_length < NTFS_NAME_UNITS)
             break;
         const uint8_t* value = attribute + value_offset;
-        if (value_length - NAME_UNITS < 2u * name_length(value)) break;
-        if (field_u8(value + NAME_SPACE) != NAME_SPACE_DOS) {
+        if (value_length - NTFS_NAME_UNITS < 2u * name_length(value)) break;
+        if (value[NTFS_NAME_SPACE] != NTFS_NAME_SPACE_DOS) {
             walk->at = at;
             return value;
         }

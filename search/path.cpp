@@ -81,11 +81,11 @@ int climbed_before(Climbed* climbed, uint64_t number) {
 // would put the file under a directory it does not belong to.
 const uint8_t* parent_name(Handle volume, uint64_t reference, uint8_t* buffer, uint32_t size) {
     if (!read_file_record(volume, reference, buffer, size + RECORD_BUFFER_SPARE)) return nullptr;
-    if (uint64_t(reply_record_number(buffer)) != (reference & REFERENCE_NUMBER_MASK))
+    if (uint64_t(reply_record_number(buffer)) != (reference & NTFS_RECORD_NUMBER_MASK))
         return nullptr;
     const uint8_t* record = reply_record(buffer);
-    if (size < RECORD_SEQUENCE + 2 ||
-        field_u16(record + RECORD_SEQUENCE) != uint16_t(reference >> REFERENCE_SEQUENCE_SHIFT))
+    if (size < NTFS_RECORD_SEQUENCE + 2 ||
+        ntfs_le16(record + NTFS_RECORD_SEQUENCE) != uint16_t(reference >> NTFS_SEQUENCE_SHIFT))
         return nullptr;
     NameWalk walk = name_walk_start(record, size);
     return next_long_name(&walk);
@@ -103,8 +103,8 @@ int build_path(Handle volume, const uint8_t* value, wchar** path, uint32_t* coun
     int extended = 0;
     for (;;) {
         const uint64_t reference = name_parent(value);
-        const uint64_t number = reference & REFERENCE_NUMBER_MASK;
-        if (number == ROOT_RECORD) {
+        const uint64_t number = reference & NTFS_RECORD_NUMBER_MASK;
+        if (number == NTFS_ROOT_RECORD) {
             if (prepend(nullptr, 0, path, count)) extended = 1;
             break;
         }

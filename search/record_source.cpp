@@ -1,24 +1,22 @@
 #include "search/record_source.h"
 
-#include "search/records.h"
-
 namespace {
 // One buffer for the whole process, overwritten by each scan.
-alignas(8) uint8_t volume_data[VOLUME_DATA_SIZE];
+alignas(8) uint8_t volume_data[NTFS_VOLUME_DATA_BYTES];
 }  // namespace
 
 int read_volume_data(Handle volume) {
     uint32_t returned = 0;
     return platform_device_io_control(volume, FSCTL_NTFS_VOLUME_DATA, nullptr, 0, volume_data,
-                                      VOLUME_DATA_SIZE, &returned)
+                                      NTFS_VOLUME_DATA_BYTES, &returned)
                ? 1
                : 0;
 }
 
-uint32_t volume_record_size() { return field_u32(volume_data + VOLUME_DATA_RECORD_SIZE); }
+uint32_t volume_record_size() { return ntfs_le32(volume_data + NTFS_VOLUME_DATA_RECORD_SIZE); }
 
 int64_t volume_valid_length() {
-    return int64_t(field_u64(volume_data + VOLUME_DATA_VALID_LENGTH));
+    return int64_t(ntfs_le64(volume_data + NTFS_VOLUME_DATA_MFT_VALID_LENGTH));
 }
 
 int read_file_record(Handle volume, uint64_t number, uint8_t* buffer, uint32_t capacity) {
@@ -30,5 +28,5 @@ int read_file_record(Handle volume, uint64_t number, uint8_t* buffer, uint32_t c
 }
 
 int64_t reply_record_number(const uint8_t* buffer) {
-    return int64_t(field_u64(buffer + REPLY_RECORD_NUMBER));
+    return int64_t(ntfs_le64(buffer + NTFS_REPLY_NUMBER));
 }

@@ -5,8 +5,11 @@
 
 #include <cstdint>
 
+#include "ntfs/layout.h"
 #include "platform/platform.h"
-#include "search/records.h"
+
+// A record buffer holds the reply header, the record and spare bytes.
+constexpr uint32_t RECORD_BUFFER_SPARE = 15;
 
 // Fills the process-wide volume data buffer; 1 on success, 0 on failure (the
 // volume is not NTFS or cannot be queried). The buffer stays valid until the
@@ -23,4 +26,4 @@ int read_file_record(Handle volume, uint64_t number, uint8_t* buffer, uint32_t c
 // The bare number of the record a successful request returned.
 int64_t reply_record_number(const uint8_t* buffer);
 // The record itself, after the reply header.
-inline const uint8_t* reply_record(const uint8_t* buffer) { return buffer + REPLY_HEADER_SIZE; }
+inline const uint8_t* reply_record(const uint8_t* buffer) { return buffer + NTFS_REPLY_RECORD; }

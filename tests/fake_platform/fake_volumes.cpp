@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ntfs/layout.h"
 #include "tests/fake_platform/fake_platform.h"
 
 std::deque<FakeDisk> fake_disks;
@@ -33,21 +34,22 @@ int answer_volume_data(FakeDisk* disk, void* output, uint32_t output_size, uint3
         platform_set_last_error(ERROR_CODE_INVALID_FUNCTION);
         return 0;
     }
-    if (output_size < 96) {
+    if (output_size < NTFS_VOLUME_DATA_BYTES) {
         platform_set_last_error(kErrorInsufficientBuffer);
         return 0;
     }
-    std::vector<uint8_t> data(96, 0xA5);  // fields Morla does not read hold noise
-    put_u32(data, 48, disk->record_size);
-    put_u64(data, 56, uint64_t(disk->valid_length));
+    // Fields Morla does not read hold noise.
+    std::vector<uint8_t> data(NTFS_VOLUME_DATA_BYTES, 0xA5);
+    put_u32(data, NTFS_VOLUME_DATA_RECORD_SIZE, disk->record_size);
+    put_u64(data, NTFS_VOLUME_DATA_MFT_VALID_LENGTH, uint64_t(disk->valid_length));
     std::memcpy(output, data.data(), data.size());
-    if (returned) *returned = 96;
+    if (returned) *returned = NTFS_VOLUME_DATA_BYTES;
     return 1;
 }
 
 int answer_file_record(FakeDisk* disk, const void* input, uint32_t input_size, void* output,
                        uint32_t output_size, uint32_t* returned) {
-    if (input_size != 8) {
+    if (input_size != NTFS_REQUEST_BYTES) {
         platform_set_last_error(87);
         return 0;
     }
@@ -55,7 +57,7 @@ int answer_file_record(FakeDisk* disk, const void* input, uint32_t input_size, v
     std::memcpy(&asked, input, 8);
     disk->requests.push_back(asked);
     disk->capacities.push_back(output_size);
-    uint64_t number = asked & 0xFFFFFFFFFFFF;
+    uint64_t number = asked & NTFS_RECORD_NUMBER_MASK;
     if (auto failing = disk->failing.find(asked); failing != disk->failing.end()) {
         platform_set_last_error(failing->second);
         return 0;
@@ -66,17 +68,17 @@ int answer_file_record(FakeDisk* disk, const void* input, uint32_t input_size, v
         return 0;
     }
     --found;
-    if (output_size < 12 + disk->record_size) {
+    if (output_size < NTFS_REPLY_HEADER_BYTES + disk->record_size) {
         platform_set_last_error(kErrorInsufficientBuffer);
         return 0;
     }
-    std::vector<uint8_t> reply(12 + disk->record_size, 0);
+    std::vector<uint8_t> reply(NTFS_REPLY_HEADER_BYTES + disk->record_size, 0);
     int64_t named = int64_t(found->first);
     if (auto renamed = disk->named_as.find(number); renamed != disk->named_as.end())
         named = renamed->second;
-    put_u64(reply, 0, uint64_t(named));
-    put_u32(reply, 8, disk->record_size);
-    std::memcpy(&reply[12], found->second.data(),
+    put_u64(reply, NTFS_REPLY_NUMBER, uint64_t(named));
+    put_u32(reply, NTFS_REPLY_LENGTH, disk->record_size);
+    std::memcpy(&reply[NTFS_REPLY_RECORD], found->second.data(),
                 std::min<size_t>(found->second.size(), disk->record_size));
     std::memcpy(output, reply.data(), reply.size());
     if (returned) *returned = uint32_t(reply.size());
@@ -104,38 +106,38 @@ Handle fake_disk_handle(const FakeDisk& disk) {
 }
 
 uint64_t fake_reference(uint64_t number, uint16_t sequence) {
-    return (uint64_t(sequence) << 48) | (number & 0xFFFFFFFFFFFF);
+    return (uint64_t(sequence) << NTFS_SEQUENCE_SHIFT) | (number & NTFS_RECORD_NUMBER_MASK);
 }
 
 std::vector<uint8_t> fake_attribute(uint32_t type, const std::vector<uint8_t>& value) {
-    size_t length = (24 + value.size() + 7) / 8 * 8;
+    size_t length = (NTFS_RESIDENT_HEADER_BYTES + value.size() + 7) / 8 * 8;
     std::vector<uint8_t> bytes(length, 0);
-    put_u32(bytes, 0, type);
-    put_u32(bytes, 4, uint32_t(length));
-    put_u32(bytes, 16, uint32_t(value.size()));
-    put_u16(bytes, 20, 24);
-    std::memcpy(&bytes[24], value.data(), value.size());
+    put_u32(bytes, NTFS_ATTRIBUTE_TYPE, type);
+    put_u32(bytes, NTFS_ATTRIBUTE_LENGTH, uint32_t(length));
+    put_u32(bytes, NTFS_RESIDENT_VALUE_LENGTH, uint32_t(value.size()));
+    put_u16(bytes, NTFS_RESIDENT_VALUE_OFFSET, NTFS_RESIDENT_HEADER_BYTES);
+    std::memcpy(&bytes[NTFS_RESIDENT_HEADER_BYTES], value.data(), value.size());
     return bytes;
 }
 
 std::vector<uint8_t> fake_name_attribute(uint64_t parent, const std::u16string& name,
                                          uint8_t name_space) {
-    std::vector<uint8_t> value(66 + 2 * name.size(), 0);
-    put_u64(value, 0, parent);
-    value[64] = uint8_t(name.size());
-    value[65] = name_space;
-    std::memcpy(&value[66], name.data(), 2 * name.size());
-    return fake_attribute(0x30, value);
+    std::vector<uint8_t> value(NTFS_NAME_UNITS + 2 * name.size(), 0);
+    put_u64(value, NTFS_NAME_PARENT, parent);
+    value[NTFS_NAME_LENGTH] = uint8_t(name.size());
+    value[NTFS_NAME_SPACE] = name_space;
+    std::memcpy(&value[NTFS_NAME_UNITS], name.data(), 2 * name.size());
+    return fake_attribute(NTFS_TYPE_FILE_NAME, value);
 }
 
 std::vector<uint8_t> fake_record(uint16_t sequence,
                                  const std::vector<std::vector<uint8_t>>& attributes,
                                  uint32_t size) {
     std::vector<uint8_t> record(56, 0);
-    std::memcpy(&record[0], "FILE", 4);
-    put_u16(record, 16, sequence);
-    put_u16(record, 20, 56);
-    put_u16(record, 22, 1);
+    std::memcpy(&record[NTFS_RECORD_SIGNATURE], "FILE", 4);
+    put_u16(record, NTFS_RECORD_SEQUENCE, sequence);
+    put_u16(record, NTFS_RECORD_FIRST_ATTRIBUTE, 56);
+    put_u16(record, NTFS_RECORD_FLAGS, NTFS_RECORD_IN_USE);
     for (const std::vector<uint8_t>& a : attributes) record.insert(record.end(), a.begin(), a.end());
     record.insert(record.end(), {0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0});
     record.resize(size, 0);
@@ -145,7 +147,8 @@ std::vector<uint8_t> fake_record(uint16_t sequence,
 void fake_add_file(FakeDisk& disk, uint64_t number, uint16_t sequence,
                    const std::vector<FakeName>& names) {
     // A standard-information attribute first, as every real record has.
-    std::vector<std::vector<uint8_t>> attributes{fake_attribute(0x10, std::vector<uint8_t>(48, 0))};
+    std::vector<std::vector<uint8_t>> attributes{
+        fake_attribute(NTFS_TYPE_STANDARD_INFORMATION, std::vector<uint8_t>(48, 0))};
     for (const FakeName& n : names)
         attributes.push_back(fake_name_attribute(n.parent, n.name, n.name_space));
     disk.records[number] = fake_record(sequence, attributes, disk.record_size);

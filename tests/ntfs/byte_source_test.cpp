@@ -62,7 +62,7 @@ std::vector<std::string> answers(MemorySource* memory, Order order = Order::Scan
     ntfs_volume_data(volume, reinterpret_cast<uint8_t*>(text[0].data()));
     const uint32_t size = volume->geometry.record_size;
     const uint64_t slots = volume->mft.valid_length / size;
-    std::string reply(FILE_RECORD_HEADER_BYTES + size, '\0');
+    std::string reply(NTFS_REPLY_HEADER_BYTES + size, '\0');
     const std::vector<uint64_t> asks = requests(slots, order);
     std::vector<std::string> by_request(asks.size());
     for (size_t k = 0; k < asks.size(); ++k) {

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "ntfs/layout.h"
+
 std::string read_file(const std::string& path) {
     // One read: a byte at a time takes a minute for a 1 GiB sample.
     std::ifstream in(path, std::ios::binary | std::ios::ate);
@@ -37,10 +39,11 @@ void copy_pair(std::string& record, size_t to, size_t from) {
 }
 
 bool apply_fixups(std::string& record) {
-    if (record.compare(0, 4, "FILE") != 0) return false;
-    size_t usa = get_le(record, 4, 2), count = get_le(record, 6, 2);
+    if (record.compare(NTFS_RECORD_SIGNATURE, 4, "FILE") != 0) return false;
+    size_t usa = get_le(record, NTFS_RECORD_USA_OFFSET, 2);
+    size_t count = get_le(record, NTFS_RECORD_USA_COUNT, 2);
     for (size_t i = 1; i < count; ++i) {
-        size_t tail = i * 512 - 2;
+        size_t tail = i * NTFS_FIXUP_STRIDE - 2;
         if (record.compare(tail, 2, record, usa, 2) != 0) return false;
         copy_pair(record, tail, usa + 2 * i);
     }
@@ -48,9 +51,10 @@ bool apply_fixups(std::string& record) {
 }
 
 void protect_record(std::string& record) {
-    size_t usa = get_le(record, 4, 2), count = get_le(record, 6, 2);
+    size_t usa = get_le(record, NTFS_RECORD_USA_OFFSET, 2);
+    size_t count = get_le(record, NTFS_RECORD_USA_COUNT, 2);
     for (size_t i = 1; i < count; ++i) {
-        size_t tail = i * 512 - 2;
+        size_t tail = i * NTFS_FIXUP_STRIDE - 2;
         copy_pair(record, usa + 2 * i, tail);
         copy_pair(record, tail, usa);
     }
@@ -58,22 +62,23 @@ void protect_record(std::string& record) {
 
 BootFields boot_fields(const std::string& image) {
     BootFields f;
-    uint64_t spc = (unsigned char)image[13];
+    uint64_t spc = (unsigned char)image[NTFS_BOOT_SECTORS_PER_CLUSTER];
     if (spc > 0x80) spc = uint64_t(1) << (256 - spc);
-    f.cluster = uint32_t(get_le(image, 11, 2) * spc);
-    int8_t cpr = int8_t(image[64]);
+    f.cluster = uint32_t(get_le(image, NTFS_BOOT_BYTES_PER_SECTOR, 2) * spc);
+    int8_t cpr = int8_t(image[NTFS_BOOT_CLUSTERS_PER_RECORD]);
     f.record_size = cpr < 0 ? 1u << -cpr : uint32_t(cpr) * f.cluster;
-    f.mft_lcn = get_le(image, 48, 8);
-    f.mirror_lcn = get_le(image, 56, 8);
+    f.mft_lcn = get_le(image, NTFS_BOOT_MFT_LCN, 8);
+    f.mirror_lcn = get_le(image, NTFS_BOOT_MFT_MIRROR_LCN, 8);
     return f;
 }
 
 std::vector<size_t> attribute_offsets(const std::string& record) {
     std::vector<size_t> offsets;
-    size_t at = get_le(record, 20, 2);
-    while (at + 8 <= record.size() && get_le(record, at, 4) != 0xFFFFFFFF) {
+    size_t at = get_le(record, NTFS_RECORD_FIRST_ATTRIBUTE, 2);
+    while (at + 8 <= record.size() &&
+           get_le(record, at + NTFS_ATTRIBUTE_TYPE, 4) != NTFS_TYPE_END) {
         offsets.push_back(at);
-        size_t length = get_le(record, at + 4, 4);
+        size_t length = get_le(record, at + NTFS_ATTRIBUTE_LENGTH, 4);
         if (length == 0) break;
         at += length;
     }
@@ -82,7 +87,7 @@ std::vector<size_t> attribute_offsets(const std::string& record) {
 
 std::vector<Run> decode_runs(const std::string& attribute) {
     std::vector<Run> runs;
-    size_t at = get_le(attribute, 32, 2);
+    size_t at = get_le(attribute, NTFS_NONRESIDENT_RUNS_OFFSET, 2);
     int64_t lcn = 0;
     while (at < attribute.size() && attribute[at] != 0) {
         int length_bytes = attribute[at] & 0x0F, delta_bytes = (attribute[at] >> 4) & 0x0F;
