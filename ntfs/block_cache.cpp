@@ -74,20 +74,20 @@ const uint8_t* scan_record(BlockCache* cache, const ByteSource* source, uint32_t
     return scan->bytes + offset % SCAN_BLOCK_BYTES;
 }
 
-void scan_take_hand(BlockCache* cache, uint64_t n, uint32_t record_size) {
+void scan_take_hand(BlockCache* cache, uint64_t number, uint32_t record_size) {
     cache->hand = ScanHand{};
     const ScanBlock& scan = cache->scan;
-    const uint64_t block = n * record_size / SCAN_BLOCK_BYTES;
+    const uint64_t block = number * record_size / SCAN_BLOCK_BYTES;
     const uint64_t chunk_bits = uint64_t(BITMAP_CHUNK_BYTES) * 8;
-    const BitmapChunk& chunk = cache->chunks[n / chunk_bits % BITMAP_CHUNK_SLOTS];
-    if (scan.tag != block + 1 || chunk.tag != n / chunk_bits + 1) return;
+    const BitmapChunk& chunk = cache->chunks[number / chunk_bits % BITMAP_CHUNK_SLOTS];
+    if (scan.tag != block + 1 || chunk.tag != number / chunk_bits + 1) return;
     const uint64_t block_first = block * SCAN_BLOCK_BYTES / record_size;
     const uint64_t block_end = block_first + scan.length / record_size;
     const uint64_t chunk_first = (chunk.tag - 1) * chunk_bits;
     const uint64_t chunk_end = chunk_first + uint64_t(chunk.length) * 8;
     const uint64_t first = block_first > chunk_first ? block_first : chunk_first;
     const uint64_t end = block_end < chunk_end ? block_end : chunk_end;
-    if (n < first || n >= end) return;
+    if (number < first || number >= end) return;
     cache->hand = ScanHand{first, end - first, first - chunk_first, chunk.bytes,
                            scan.bytes + (first - block_first) * record_size};
 }

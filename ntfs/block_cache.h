@@ -68,19 +68,19 @@ bool scan_holds(const BlockCache* cache, uint64_t offset);
 const uint8_t* scan_record(BlockCache* cache, const ByteSource* source, uint32_t cluster_bytes,
                            const NtfsStream* table, uint64_t offset, uint32_t record_size);
 
-// Takes the hand around record n, when the scan's block and a bitmap chunk
-// hold it (else the hand stays empty).
-void scan_take_hand(BlockCache* cache, uint64_t n, uint32_t record_size);
+// Takes the hand around record number, when the scan's block and a bitmap
+// chunk hold it (else the hand stays empty).
+void scan_take_hand(BlockCache* cache, uint64_t number, uint32_t record_size);
 
-// The highest record at or below n marked in use, as the scan's block holds
-// it, when n and that record lie in the hand; null otherwise (nothing is
-// read). *found is its number. Inline: the scan's every request looks here
+// The highest record at or below number marked in use, as the scan's block
+// holds it, when number and that record lie in the hand; null otherwise
+// (nothing is read). *found is its number. Inline: the scan's every request looks here
 // first, and the free records between two in use (a deleted file's) are
 // passed over here rather than by a search of the bitmap.
-inline const uint8_t* scan_at_hand(const BlockCache* cache, uint64_t n, uint32_t record_size,
+inline const uint8_t* scan_at_hand(const BlockCache* cache, uint64_t number, uint32_t record_size,
                                    uint64_t* found) {
     const ScanHand& hand = cache->hand;
-    uint64_t i = n - hand.first;  // wraps for n below the hand
+    uint64_t i = number - hand.first;  // wraps for number below the hand
     if (i >= hand.count) return nullptr;
     for (uint64_t bit = hand.first_bit + i; !(hand.bits[bit / 8] >> (bit % 8) & 1); --bit) {
         if (i == 0) return nullptr;

@@ -8,8 +8,8 @@
 #include "ntfs/layout.h"
 #include "ntfs/record.h"
 
-void ntfs_volume_data(const NtfsVolume* s, uint8_t* out) {
-    const NtfsGeometry& g = s->geometry;
+void ntfs_volume_data(const NtfsVolume* volume, uint8_t* out) {
+    const NtfsGeometry& g = volume->geometry;
     std::memset(out, 0, NTFS_VOLUME_DATA_BYTES);
     ntfs_put_le64(out + NTFS_VOLUME_DATA_SERIAL, g.serial);
     ntfs_put_le64(out + NTFS_VOLUME_DATA_SECTORS, g.sectors);
@@ -20,7 +20,7 @@ void ntfs_volume_data(const NtfsVolume* s, uint8_t* out) {
     ntfs_put_le32(out + NTFS_VOLUME_DATA_BYTES_PER_CLUSTER, g.bytes_per_cluster);
     ntfs_put_le32(out + NTFS_VOLUME_DATA_RECORD_SIZE, g.record_size);
     ntfs_put_le32(out + NTFS_VOLUME_DATA_CLUSTERS_PER_RECORD, g.record_size / g.bytes_per_cluster);
-    ntfs_put_le64(out + NTFS_VOLUME_DATA_MFT_VALID_LENGTH, s->mft.valid_length);
+    ntfs_put_le64(out + NTFS_VOLUME_DATA_MFT_VALID_LENGTH, volume->mft.valid_length);
     ntfs_put_le64(out + NTFS_VOLUME_DATA_MFT_LCN, g.mft_lcn);
     ntfs_put_le64(out + NTFS_VOLUME_DATA_MFT_MIRROR_LCN, g.mft_mirror_lcn);
     // The zone the driver keeps free for the table: an eighth of the volume
@@ -32,19 +32,20 @@ void ntfs_volume_data(const NtfsVolume* s, uint8_t* out) {
 }
 
 namespace {
-// The highest record at or below n whose bit is set in the table's bitmap,
-// a 64-bit word at a time. 1 when found, 0 when none is set, -1 on a read
+// The highest record at or below number whose bit is set in the table's
+// bitmap, a 64-bit word at a time; number lies inside the bitmap (the
+// request clamps it there). 1 when found, 0 when none is set, -1 on a read
 // failure (errno set).
-int highest_marked(NtfsVolume* s, uint64_t n, uint64_t* found) {
-    const NtfsStream* bitmap = &s->mft.bitmap;
+int highest_marked(NtfsVolume* volume, uint64_t number, uint64_t* found) {
+    const NtfsStream* bitmap = &volume->mft.bitmap;
     const uint64_t chunk_bits = uint64_t(BITMAP_CHUNK_BYTES) * 8;
-    if (n / 8 >= bitmap->size) n = bitmap->size * 8 - 1;
-    for (uint64_t index = n / chunk_bits;; --index) {
+    for (uint64_t index = number / chunk_bits;; --index) {
         uint32_t length;
-        const uint8_t* chunk = bitmap_chunk(&s->cache, &s->source, s->geometry.bytes_per_cluster,
-                                            bitmap, index, &length);
+        const uint8_t* chunk = bitmap_chunk(&volume->cache, &volume->source,
+                                            volume->geometry.bytes_per_cluster, bitmap, index,
+                                            &length);
         if (!chunk) return -1;
-        uint64_t bit = n - index * chunk_bits;  // within this chunk
+        uint64_t bit = number - index * chunk_bits;  // within this chunk
         for (uint64_t word = bit / 64;; --word) {
             uint64_t value = 0;
             if (word * 8 + 8 <= length) {
@@ -61,27 +62,27 @@ int highest_marked(NtfsVolume* s, uint64_t n, uint64_t* found) {
             if (word == 0) break;
         }
         if (index == 0) return 0;
-        n = index * chunk_bits - 1;
+        number = index * chunk_bits - 1;
     }
 }
 
-// Record n as stored, out of the scan's order, read where it is wanted:
+// Record number as stored, out of the scan's order, read where it is wanted:
 // path reconstruction asks for directories all over the table, again and
 // again, and the source answers a small read from the system's own cache.
 // 1 with the fixed-up record in record, 0 for a torn or foreign record, -1
 // when it cannot be read (errno set).
-int record_out_of_order(NtfsVolume* s, uint64_t n, uint8_t* record) {
-    const uint32_t size = s->geometry.record_size;
+int record_out_of_order(NtfsVolume* volume, uint64_t number, uint8_t* record) {
+    const uint32_t size = volume->geometry.record_size;
     // The directories it climbs through lie anywhere below the scan, which
     // reaches them last: from a search's first match on, the whole table is
     // asked to be read ahead, as it will be read in the end anyway.
-    if (!s->climbing) {
-        s->climbing = true;
-        stream_prefetch(&s->source, &s->mft.data, s->geometry.bytes_per_cluster, 0,
-                        s->mft.data.size);
+    if (!volume->climbing) {
+        volume->climbing = true;
+        stream_prefetch(&volume->source, &volume->mft.data, volume->geometry.bytes_per_cluster, 0,
+                        volume->mft.data.size);
     }
-    if (!stream_read(&s->source, &s->mft.data, s->geometry.bytes_per_cluster, n * size, size,
-                     record))
+    if (!stream_read(&volume->source, &volume->mft.data, volume->geometry.bytes_per_cluster,
+                     number * size, size, record))
         return -1;
     return ntfs_fix_record(record, size);
 }
@@ -89,13 +90,14 @@ int record_out_of_order(NtfsVolume* s, uint64_t n, uint8_t* record) {
 // The record at candidate: from the scan's block when the request is the
 // scan's or the block holds it, otherwise out of the scan's order. Same
 // results as record_out_of_order.
-int stored_record(NtfsVolume* s, uint64_t candidate, bool scan_request, uint8_t* record) {
-    const uint32_t size = s->geometry.record_size;
+int stored_record(NtfsVolume* volume, uint64_t candidate, bool scan_request, uint8_t* record) {
+    const uint32_t size = volume->geometry.record_size;
     const uint64_t offset = candidate * size;
-    if (!scan_request && !scan_holds(&s->cache, offset))
-        return record_out_of_order(s, candidate, record);
-    const uint8_t* stored = scan_record(&s->cache, &s->source, s->geometry.bytes_per_cluster,
-                                        &s->mft.data, offset, size);
+    if (!scan_request && !scan_holds(&volume->cache, offset))
+        return record_out_of_order(volume, candidate, record);
+    const uint8_t* stored = scan_record(&volume->cache, &volume->source,
+                                        volume->geometry.bytes_per_cluster, &volume->mft.data,
+                                        offset, size);
     if (!stored) return -1;
     return ntfs_copy_fixed_record(record, stored, size);
 }
@@ -129,21 +131,21 @@ NtfsVolume* ntfs_open(const ByteSource* source) {
 
 // Out of line, so that the scan's usual request, answered inline, keeps the
 // scan's registers.
-[[gnu::noinline]] int ntfs_nearest_record(NtfsVolume* s, uint64_t number, uint8_t* out,
+[[gnu::noinline]] int ntfs_nearest_record(NtfsVolume* volume, uint64_t number, uint8_t* out,
                                           uint32_t* bytes_returned) {
     uint64_t n = number & NTFS_RECORD_NUMBER_MASK;
-    const uint32_t size = s->geometry.record_size;
+    const uint32_t size = volume->geometry.record_size;
     uint8_t* record = out + NTFS_REPLY_HEADER_BYTES;
-    if (s->records == 0) {
+    if (volume->records == 0) {
         errno = ENODATA;
         return 0;
     }
-    if (n >= s->records) n = s->records - 1;
-    const bool scan_request = s->scan_next == 0 || n + 1 == s->scan_next;
+    if (n >= volume->records) n = volume->records - 1;
+    const bool scan_request = volume->scan_next == 0 || n + 1 == volume->scan_next;
     // Records above the bitmap's last bit are not in use. Below it, a record
     // whose slot or bit lies beyond the device's end cannot be told in use
     // or not: the table was cut short, which is a failed read.
-    const MftLayout& mft = s->mft;
+    const MftLayout& mft = volume->mft;
     if (n / 8 >= mft.bitmap_bytes) n = mft.bitmap_bytes * 8 - 1;
     if (n / 8 >= mft.bitmap.size || (n + 1) * size > mft.data.size) {
         errno = EIO;
@@ -151,18 +153,18 @@ NtfsVolume* ntfs_open(const ByteSource* source) {
     }
     for (;;) {
         uint64_t candidate;
-        int marked = highest_marked(s, n, &candidate);
+        int marked = highest_marked(volume, n, &candidate);
         if (marked < 0) return 0;
         if (marked == 0) {
             errno = ENODATA;
             return 0;
         }
-        const int sound = stored_record(s, candidate, scan_request, record);
+        const int sound = stored_record(volume, candidate, scan_request, record);
         if (sound < 0) return 0;
         if (sound) {
             if (scan_request) {
-                s->scan_next = candidate;
-                scan_take_hand(&s->cache, candidate, size);
+                volume->scan_next = candidate;
+                scan_take_hand(&volume->cache, candidate, size);
             }
             return ntfs_reply(out, candidate, size, bytes_returned);
         }

@@ -58,21 +58,21 @@ inline int ntfs_reply(uint8_t* out, uint64_t number, uint32_t size, uint32_t* by
 // Inline, as the scan makes one request per record of the volume: its usual
 // one, the record below the last one it was given (so inside the table), is
 // answered at once when the block and the bitmap at hand have it.
-inline int ntfs_file_record(NtfsVolume* s, uint64_t number, uint8_t* out,
+inline int ntfs_file_record(NtfsVolume* volume, uint64_t number, uint8_t* out,
                             uint32_t* bytes_returned) {
-    const uint32_t size = s->geometry.record_size;
+    const uint32_t size = volume->geometry.record_size;
     const uint64_t n = number & NTFS_RECORD_NUMBER_MASK;
-    if (n + 1 == s->scan_next) {
+    if (n + 1 == volume->scan_next) {
         uint64_t found;
-        if (const uint8_t* stored = scan_at_hand(&s->cache, n, size, &found)) {
+        if (const uint8_t* stored = scan_at_hand(&volume->cache, n, size, &found)) {
             uint8_t* record = out + NTFS_REPLY_HEADER_BYTES;
             if (ntfs_copy_fixed_record(record, stored, size)) {
-                s->scan_next = found;
+                volume->scan_next = found;
                 return ntfs_reply(out, found, size, bytes_returned);
             }
         }
     }
-    return ntfs_nearest_record(s, number, out, bytes_returned);
+    return ntfs_nearest_record(volume, number, out, bytes_returned);
 }
 
 // Releases what the volume holds (its buffers); null is allowed. The byte
