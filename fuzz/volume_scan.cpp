@@ -34,7 +34,7 @@
 #include "ntfs/layout.h"
 #include "platform/platform.h"
 #include "search/scan.h"
-#include "tests/system/ntfs_image_edit.h"
+#include "tests/ntfs/ntfs_image_edit.h"
 
 namespace {
 

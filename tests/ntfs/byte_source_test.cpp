@@ -16,7 +16,7 @@
 
 #include "ntfs/volume.h"
 #include "tests/system/fls_oracle.h"
-#include "tests/system/ntfs_image_edit.h"
+#include "tests/ntfs/ntfs_image_edit.h"
 
 namespace {
 

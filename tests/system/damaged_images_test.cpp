@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "tests/system/fls_oracle.h"
-#include "tests/system/ntfs_image_edit.h"
+#include "tests/ntfs/ntfs_image_edit.h"
 #include "tests/system/run_process.h"
 #include "tests/system/test_volumes.h"
 

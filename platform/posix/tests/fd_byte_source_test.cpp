@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "platform/posix/byte_source/fd_byte_source.h"
-#include "tests/system/ntfs_image_edit.h"
+#include "tests/ntfs/ntfs_image_edit.h"
 #include "tests/system/test_volumes.h"
 
 namespace {

@@ -1,5 +1,5 @@
 #ifndef _WIN32
-#include "tests/system/ntfs_image_edit.h"
+#include "tests/ntfs/ntfs_image_edit.h"
 
 #include <fstream>
 #include <iterator>

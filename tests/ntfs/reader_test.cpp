@@ -1,5 +1,6 @@
-// The Linux record source on real volumes, checked against what ntfs-3g's
-// own tools read from the same images, and on copies damaged by hand.
+// The NTFS reader, through the Linux volume requests, on real volumes checked
+// against what ntfs-3g's own tools read from the same images, and on copies
+// damaged by hand.
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
@@ -11,7 +12,7 @@
 
 #include "platform/platform.h"
 #include "tests/system/fls_oracle.h"
-#include "tests/system/ntfs_image_edit.h"
+#include "tests/ntfs/ntfs_image_edit.h"
 #include "tests/system/run_process.h"
 
 namespace {
@@ -153,9 +154,9 @@ int check_answers(Handle volume, const IndependentView& v, const std::vector<uin
 
 bool have_ntfs_tools() { return have_tool("ntfsinfo") && have_tool("ntfscat"); }
 
-class RecordSourceVolumes : public testing::TestWithParam<TestVolumeSpec> {};
+class ReaderVolumes : public testing::TestWithParam<TestVolumeSpec> {};
 
-TEST_P(RecordSourceVolumes, AnswersAsNtfs3gReadsTheVolume) {
+TEST_P(ReaderVolumes, AnswersAsNtfs3gReadsTheVolume) {
     if (!have_ntfs_tools()) GTEST_SKIP() << "ntfsinfo and ntfscat (package ntfs-3g) are needed";
     UnpackedVolume volume(GetParam());
     if (volume.path.empty()) GTEST_SKIP() << GetParam().file << " is absent";
@@ -184,7 +185,7 @@ TEST_P(RecordSourceVolumes, AnswersAsNtfs3gReadsTheVolume) {
     EXPECT_EQ(check_answers(open.handle, v, in_use, v.valid_length / v.record_size, true), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(All, RecordSourceVolumes,
+INSTANTIATE_TEST_SUITE_P(All, ReaderVolumes,
                          testing::ValuesIn(TEST_VOLUMES, TEST_VOLUMES + TEST_VOLUME_COUNT),
                          [](const testing::TestParamInfo<TestVolumeSpec>& param) {
                              return test_volume_name(param.param);
@@ -209,7 +210,7 @@ size_t record_zero_offset(const std::string& image) {
     return size_t(b.mft_lcn * b.cluster);
 }
 
-TEST(RecordSourceDamage, TornAndForeignRecordsCountAsNotInUse) {
+TEST(ReaderDamage, TornAndForeignRecordsCountAsNotInUse) {
     if (!have_ntfs_tools()) GTEST_SKIP() << "ntfsinfo and ntfscat are needed";
     UnpackedVolume volume(NAMES);
     ASSERT_FALSE(volume.path.empty());
@@ -246,7 +247,7 @@ TEST(RecordSourceDamage, TornAndForeignRecordsCountAsNotInUse) {
     EXPECT_EQ(check_answers(open.handle, v, sound, v.valid_length / v.record_size, false), 0);
 }
 
-TEST(RecordSourceDamage, BootSectorsDescribingNoUsableVolumeFail) {
+TEST(ReaderDamage, BootSectorsDescribingNoUsableVolumeFail) {
     UnpackedVolume volume(NAMES);
     ASSERT_FALSE(volume.path.empty());
     const std::string good = read_file(volume.path);
@@ -299,7 +300,7 @@ size_t attribute_of_type(const std::string& record, uint64_t type) {
     return 0;
 }
 
-TEST(RecordSourceDamage, DamagedTableRecordFailsOrStaysInBounds) {
+TEST(ReaderDamage, DamagedTableRecordFailsOrStaysInBounds) {
     if (!have_ntfs_tools()) GTEST_SKIP() << "ntfsinfo and ntfscat are needed";
     UnpackedVolume volume(NAMES);
     ASSERT_FALSE(volume.path.empty());
@@ -363,7 +364,7 @@ TEST(RecordSourceDamage, DamagedTableRecordFailsOrStaysInBounds) {
     }
 }
 
-TEST(RecordSourceDamage, TruncatedImagesAnswerOrFailWithoutCrashing) {
+TEST(ReaderDamage, TruncatedImagesAnswerOrFailWithoutCrashing) {
     if (!have_ntfs_tools()) GTEST_SKIP() << "ntfsinfo and ntfscat are needed";
     UnpackedVolume volume(NAMES);
     ASSERT_FALSE(volume.path.empty());
@@ -396,7 +397,7 @@ TEST(RecordSourceDamage, TruncatedImagesAnswerOrFailWithoutCrashing) {
     }
 }
 
-TEST(RecordSourceRequests, ShortBuffersAndUnknownRequestsFail) {
+TEST(ReaderRequests, ShortBuffersAndUnknownRequestsFail) {
     UnpackedVolume volume(NAMES);
     ASSERT_FALSE(volume.path.empty());
     OpenVolume open(volume.path);
@@ -548,7 +549,7 @@ uint64_t split_table_runs(std::string& image, ListVariant variant) {
     return split_vcn * b.cluster / rs;
 }
 
-TEST(RecordSourceAttributeList, TableRunsContinuedInAnExtensionRecord) {
+TEST(ReaderAttributeList, TableRunsContinuedInAnExtensionRecord) {
     if (!have_ntfs_tools()) GTEST_SKIP() << "ntfsinfo and ntfscat are needed";
     UnpackedVolume volume(FRAGMENTED);
     ASSERT_FALSE(volume.path.empty());
