@@ -4,6 +4,7 @@
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +17,8 @@
 #include "base/entry_points.h"
 #include "platform/platform.h"
 #include "platform/posix/entry_points.h"
+#include "platform/posix/volumes/block_devices.h"
+#include "platform/posix/volumes/drive_map.h"
 #include "platform/posix/volumes/volume_list.h"
 #include "tests/system/run_process.h"
 #include "tests/system/test_volumes.h"
@@ -155,6 +158,36 @@ void remove_drives(const Drives& d) {
     if (fs::path(d.prefix).parent_path().filename().string().rfind("morla-test-", 0) == 0)
         remove_tree(fs::path(d.prefix).parent_path());
     if (!d.ntfs.empty() && d.ntfs.rfind(d.prefix, 0) != 0) remove_tree(fs::path(d.ntfs).parent_path());
+}
+
+// Every letter from A to Z, in either case, names its entry; the characters
+// either side of each range name none.
+TEST(DriveMap, LettersAToZInEitherCaseNameTheirEntries) {
+    const PrefixScope scope = set_prefix("/prefix");
+    const struct {
+        const char16_t* device_path;
+        std::string file;
+    } cases[] = {
+        {u"\\\\.\\A:", "/prefix/dosdevices/a::"}, {u"\\\\.\\a:", "/prefix/dosdevices/a::"},
+        {u"\\\\.\\Z:", "/prefix/dosdevices/z::"}, {u"\\\\.\\z:", "/prefix/dosdevices/z::"},
+        {u"\\\\.\\@:", ""}, {u"\\\\.\\[:", ""}, {u"\\\\.\\`:", ""}, {u"\\\\.\\{:", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(posix_device_file(c.device_path), c.file);
+    restore_prefix(scope);
+}
+
+// Devices come in the order of their names, numbers by value.
+TEST(BlockDevices, NamesInTheirNaturalOrder) {
+    const std::vector<std::string> ordered = {
+        "/dev/loop0",    "/dev/loop0p1",   "/dev/loop0p2",    "/dev/loop0p10", "/dev/loop1",
+        "/dev/loop10",   "/dev/md0",       "/dev/nvme0n1",    "/dev/nvme0n1p2", "/dev/nvme0n1p10",
+        "/dev/nvme1n1",  "/dev/sda",       "/dev/sda1",       "/dev/sda2",     "/dev/sda10",
+        "/dev/sdaa",     "/dev/sdb",
+    };
+    std::vector<std::string> names(ordered.rbegin(), ordered.rend());
+    std::sort(names.begin(), names.end(), posix_device_name_less);
+    EXPECT_EQ(names, ordered);
+    for (const std::string& name : ordered) EXPECT_FALSE(posix_device_name_less(name, name)) << name;
 }
 
 TEST(VolumeList, DistinctTargetsInLetterOrderWithTheirDriveRootsThenBlockDevices) {
