@@ -244,8 +244,7 @@ TEST(Streams, AFailedWriteEndsTheRunWithItsCode) {
         for (ssize_t n; (n = read(captured[0], buffer, sizeof buffer)) > 0;)
             other.append(buffer, size_t(n));
         close(captured[0]);
-        int status = -1;
-        waitpid(pid, &status, 0);
+        const int status = wait_for_child(pid);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.status) << status;
         EXPECT_EQ(other, c.other);
     }

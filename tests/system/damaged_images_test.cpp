@@ -512,8 +512,7 @@ ProcessResult run_stalled(const std::vector<std::string>& args, const std::strin
     char buffer[65536];
     for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) result.out.append(buffer, size_t(n));
     close(out[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    const int status = wait_for_child(pid);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.err = read_file(err_file);
     return result;
@@ -601,8 +600,7 @@ TEST(DamagedImages, FileFailingReadsWhileSearching) {
         expect_cut_short(r.out, intact);
     }
     run_process("/bin/umount", {mount_point});
-    int status = 0;
-    waitpid(server, &status, 0);
+    wait_for_child(server, 30);
     remove_tree(prefix);
     if (st.st_size == 0) GTEST_SKIP() << "the FUSE file could not be mounted";
 }

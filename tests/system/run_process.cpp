@@ -49,6 +49,8 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
             kill(pid, SIGKILL);
             killed = true;
         }
+        // A process it started may still hold the pipes: not waited for.
+        if (killed && time(nullptr) > deadline + 5) break;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             char buffer[65536];
@@ -66,10 +68,27 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
             }
         }
     }
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
+    for (int fd : {fds[0].fd, fds[1].fd})
+        if (fd >= 0) close(fd);
+    const int wstatus = wait_for_child(pid, 5);
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     return result;
+}
+
+int wait_for_child(pid_t pid, int timeout_seconds) {
+    const time_t deadline = time(nullptr) + timeout_seconds;
+    int status = 0;
+    for (;;) {
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) return status;
+        if (done < 0 && errno != EINTR) return -1;
+        if (time(nullptr) > deadline) {
+            kill(pid, SIGKILL);
+            return waitpid(pid, &status, 0) == pid ? status : -1;
+        }
+        const timespec pause = {0, 10 * 1000 * 1000};
+        nanosleep(&pause, nullptr);
+    }
 }
 
 ProcessResult run_morla(const std::vector<std::string>& args,

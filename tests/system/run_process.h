@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 struct ProcessResult {
@@ -23,6 +24,11 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
                           const std::map<std::string, std::string>& env = {},
                           int timeout_seconds = 60,
                           const std::function<void()>& on_first_output = nullptr);
+
+// Waits for a child of the test to end, for timeout_seconds at most, then
+// kills it: a test fails rather than hangs. The wait status, as waitpid
+// gives it (that of SIGKILL for a child that was killed).
+int wait_for_child(pid_t pid, int timeout_seconds = 60);
 
 // The morla binary that was built beside the tests.
 ProcessResult run_morla(const std::vector<std::string>& args,

@@ -209,8 +209,7 @@ bool as_unprivileged_user(const std::function<bool()>& work) {
         if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
         _exit(work() ? 0 : 1);
     }
-    int status = -1;
-    waitpid(pid, &status, 0);
+    const int status = wait_for_child(pid, 30);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -407,11 +406,10 @@ TEST(PipeServer, OnlyTheLaunchedRelayIsHeard) {
     EXPECT_EQ(heard, 'R');
     // Closed unheard.
     EXPECT_TRUE(wait_readable(root_stranger, 10000) && read(root_stranger, &c, 1) <= 0);
-    int status = -1;
-    waitpid(stranger, &status, 0);
+    int status = wait_for_child(stranger, 30);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     platform_close_handle(pipe);
-    waitpid(launched_pid, &status, 0);
+    status = wait_for_child(launched_pid, 30);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     close(root_stranger);
     for (int fd : {connected[0], connected[1], go[0], go[1]}) close(fd);
