@@ -76,9 +76,8 @@ struct FakeDisk {
     std::map<uint64_t, uint32_t> failing;
     // Replies to requests for these numbers name this record number instead.
     std::map<uint64_t, int64_t> named_as;
-    // Every file record request's input, as passed, and its output capacity.
+    // Every file record request's input, as passed.
     std::vector<uint64_t> requests;
-    std::vector<uint32_t> capacities;
     int opens = 0;
     int closes = 0;
 };
@@ -113,7 +112,7 @@ void fake_add_file(FakeDisk& disk, uint64_t number, uint16_t sequence,
 // ---- Fake rights and elevation relay (fake_rights.cpp, fake_relay.cpp) ----
 // Every rights and relay call, in order: "IsUserAnAdmin", "OpenProcessToken",
 // "GetTokenInformation", "Crypto", "CryptGenRandom", "CryptReleaseContext",
-// "CreateNamedPipe <name>", "GetModuleFileName <capacity>",
+// "CreateNamedPipe <name>", "GetModuleFileName",
 // "ShellExecuteEx <file> | <parameters>", "ConnectNamedPipe", "GetCommandLine",
 // "GetStdHandle", "OpenPipe <name>", "CreateProcess <program> | <command line>",
 // "FreeConsole", "CloseHandle <what>" ("token", "worker process", "worker thread").
@@ -137,7 +136,6 @@ extern std::u16string fake_command_line;
 // fake_read_end_error, or succeeds with 0 bytes when that is 0.
 extern std::deque<std::string> fake_pipe_input;
 extern uint32_t fake_read_end_error;
-extern std::vector<uint32_t> fake_read_sizes;
 // Writes, to "pipe" or "stdout", in order; the write numbered
 // fake_failing_write fails with fake_write_error, and the one numbered
 // fake_short_write stores a byte less than asked.

@@ -14,7 +14,6 @@ uint32_t fake_connect_error;
 std::u16string fake_command_line;
 std::deque<std::string> fake_pipe_input;
 uint32_t fake_read_end_error;
-std::vector<uint32_t> fake_read_sizes;
 std::vector<FakeWrite> fake_writes;
 int fake_failing_write, fake_short_write;
 uint32_t fake_write_error;
@@ -57,7 +56,6 @@ void fake_reset_relay() {
     fake_command_line = u"morla *.doc C";
     fake_pipe_input.clear();
     fake_read_end_error = 109;
-    fake_read_sizes.clear();
     fake_writes.clear();
     fake_failing_write = fake_short_write = -1;
     fake_write_error = 232;
@@ -99,7 +97,7 @@ Handle platform_create_named_pipe(const wchar* name) {
 }
 
 uint32_t platform_get_module_file_name(wchar* buffer, uint32_t capacity) {
-    fake_elevation_calls.push_back("GetModuleFileName " + std::to_string(capacity));
+    fake_elevation_calls.push_back("GetModuleFileName");
     if (fake_module_error) return uint32_t(fail(fake_module_error));
     if (fake_module_path.size() >= capacity) {
         fake_module_path.copy(buffer, capacity - 1);
@@ -139,7 +137,6 @@ Handle platform_get_std_output() {
 int platform_read_file(Handle file, void* buffer, uint32_t size, uint32_t* done) {
     *done = 0;
     if (file != &server_pipe && file != &client_pipe) return fail(6);
-    fake_read_sizes.push_back(size);
     if (fake_pipe_input.empty()) return fake_read_end_error ? fail(fake_read_end_error) : 1;
     std::string& chunk = fake_pipe_input.front();
     size_t take = chunk.size() < size ? chunk.size() : size;

@@ -56,7 +56,6 @@ int answer_file_record(FakeDisk* disk, const void* input, uint32_t input_size, v
     uint64_t asked;
     std::memcpy(&asked, input, 8);
     disk->requests.push_back(asked);
-    disk->capacities.push_back(output_size);
     uint64_t number = asked & NTFS_RECORD_NUMBER_MASK;
     if (auto failing = disk->failing.find(asked); failing != disk->failing.end()) {
         platform_set_last_error(failing->second);

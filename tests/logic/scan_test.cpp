@@ -225,17 +225,4 @@ TEST_F(Scan, PrefixIsTheDevicePathFromItsFifthUnit) {
     }
 }
 
-// Every request of a scan passes the record size + 15 as its capacity.
-TEST_F(Scan, RecordBufferIsRecordSizePlusFifteen) {
-    for (uint32_t size : {1024u, 4096u, 256u}) {
-        fake_reset();
-        FakeDisk& disk = disk_with_root(16, size);
-        fake_add_file(disk, 12, 1, {{ref(6, 1), u"f"}});
-        fake_add_file(disk, 6, 1, {{kRoot, u"dir"}});
-        EXPECT_EQ(scan(disk, u"f"), "C:\\dir\\f\n");
-        ASSERT_FALSE(disk.capacities.empty());
-        for (uint32_t capacity : disk.capacities) EXPECT_EQ(capacity, size + 15);
-    }
-}
-
 }  // namespace
