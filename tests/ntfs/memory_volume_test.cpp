@@ -48,23 +48,6 @@ std::string plain_record(uint64_t number) {
     return record;
 }
 
-std::string non_resident(uint32_t type, const std::vector<Run>& runs, uint64_t bytes) {
-    uint64_t clusters = 0;
-    for (const Run& run : runs) clusters += run.clusters;
-    std::string attribute(NTFS_NONRESIDENT_HEADER_BYTES, '\0');
-    put_le(attribute, NTFS_ATTRIBUTE_TYPE, type, 4);
-    attribute[NTFS_ATTRIBUTE_NON_RESIDENT] = 1;
-    put_le(attribute, NTFS_NONRESIDENT_LAST_VCN, clusters - 1, 8);
-    put_le(attribute, NTFS_NONRESIDENT_RUNS_OFFSET, NTFS_NONRESIDENT_HEADER_BYTES, 2);
-    put_le(attribute, NTFS_NONRESIDENT_ALLOCATED_SIZE, clusters * CLUSTER, 8);
-    put_le(attribute, NTFS_NONRESIDENT_DATA_SIZE, bytes, 8);
-    put_le(attribute, NTFS_NONRESIDENT_VALID_SIZE, bytes, 8);
-    attribute += encode_runs(runs);
-    attribute.resize((attribute.size() + 7) / 8 * 8, '\0');
-    put_le(attribute, NTFS_ATTRIBUTE_LENGTH, attribute.size(), 4);
-    return attribute;
-}
-
 std::string make_volume(const Table& table) {
     std::string image(VOLUME_CLUSTERS * CLUSTER, '\0');
     image.replace(NTFS_BOOT_OEM_ID, 8, "NTFS    ");
@@ -79,8 +62,12 @@ std::string make_volume(const Table& table) {
     for (uint64_t r = 0; r < records; ++r) stored.push_back(plain_record(r));
     std::string& zero = stored[0];
     zero.replace(FIRST_ATTRIBUTE, std::string::npos, "");
-    zero += non_resident(NTFS_TYPE_DATA, table.runs, records * RECORD);
-    zero += non_resident(NTFS_TYPE_BITMAP, {{1, BITMAP_LCN}}, table.bitmap_bytes);
+    uint64_t clusters = 0;
+    for (const Run& run : table.runs) clusters += run.clusters;
+    zero += non_resident_attribute(NTFS_TYPE_DATA, clusters - 1, table.runs, records * RECORD,
+                                   CLUSTER);
+    zero += non_resident_attribute(NTFS_TYPE_BITMAP, 0, {{1, BITMAP_LCN}}, table.bitmap_bytes,
+                                   CLUSTER);
     zero += std::string("\xFF\xFF\xFF\xFF\0\0\0\0", 8);
     zero.resize(RECORD, '\0');
     // Every record is stored, free or not, as a freed record keeps its bytes:

@@ -125,4 +125,20 @@ std::string encode_runs(const std::vector<Run>& runs) {
     out += '\0';
     return out;
 }
+
+std::string non_resident_attribute(uint32_t type, uint64_t last_vcn, const std::vector<Run>& runs,
+                                   uint64_t data_bytes, uint32_t cluster) {
+    std::string attribute(NTFS_NONRESIDENT_HEADER_BYTES, '\0');
+    put_le(attribute, NTFS_ATTRIBUTE_TYPE, type, 4);
+    attribute[NTFS_ATTRIBUTE_NON_RESIDENT] = 1;
+    put_le(attribute, NTFS_NONRESIDENT_LAST_VCN, last_vcn, 8);
+    put_le(attribute, NTFS_NONRESIDENT_RUNS_OFFSET, NTFS_NONRESIDENT_HEADER_BYTES, 2);
+    put_le(attribute, NTFS_NONRESIDENT_ALLOCATED_SIZE, (last_vcn + 1) * cluster, 8);
+    put_le(attribute, NTFS_NONRESIDENT_DATA_SIZE, data_bytes, 8);
+    put_le(attribute, NTFS_NONRESIDENT_VALID_SIZE, data_bytes, 8);
+    attribute += encode_runs(runs);
+    attribute.resize((attribute.size() + 7) / 8 * 8, '\0');
+    put_le(attribute, NTFS_ATTRIBUTE_LENGTH, attribute.size(), 4);
+    return attribute;
+}
 #endif

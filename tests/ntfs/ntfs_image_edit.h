@@ -39,3 +39,8 @@ struct Run {
 std::vector<Run> decode_runs(const std::string& attribute);
 // Mapping pairs for these runs, the terminating 0 included.
 std::string encode_runs(const std::vector<Run>& runs);
+// An unnamed non-resident attribute of this type: one piece, VCN 0 to
+// last_vcn, holding these runs; allocated as far as last_vcn, data and
+// valid size data_bytes.
+std::string non_resident_attribute(uint32_t type, uint64_t last_vcn, const std::vector<Run>& runs,
+                                   uint64_t data_bytes, uint32_t cluster);

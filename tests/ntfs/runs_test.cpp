@@ -20,24 +20,6 @@ typedef ::Run DataRun;
 constexpr uint64_t TOTAL_CLUSTERS = 64;
 constexpr uint32_t CLUSTER = 4096;
 
-// A non-resident piece from first_vcn to last_vcn with these runs.
-std::string piece(uint64_t first_vcn, uint64_t last_vcn, const std::vector<Run>& runs) {
-    std::string attribute(NTFS_NONRESIDENT_HEADER_BYTES, '\0');
-    put_le(attribute, NTFS_ATTRIBUTE_TYPE, NTFS_TYPE_DATA, 4);
-    attribute[NTFS_ATTRIBUTE_NON_RESIDENT] = 1;
-    put_le(attribute, NTFS_NONRESIDENT_FIRST_VCN, first_vcn, 8);
-    put_le(attribute, NTFS_NONRESIDENT_LAST_VCN, last_vcn, 8);
-    put_le(attribute, NTFS_NONRESIDENT_RUNS_OFFSET, NTFS_NONRESIDENT_HEADER_BYTES, 2);
-    const uint64_t bytes = (last_vcn + 1) * CLUSTER;
-    for (uint32_t size : {NTFS_NONRESIDENT_ALLOCATED_SIZE, NTFS_NONRESIDENT_DATA_SIZE,
-                          NTFS_NONRESIDENT_VALID_SIZE})
-        put_le(attribute, size, bytes, 8);
-    attribute += encode_runs(runs);
-    attribute.resize((attribute.size() + 7) / 8 * 8, '\0');
-    put_le(attribute, NTFS_ATTRIBUTE_LENGTH, attribute.size(), 4);
-    return attribute;
-}
-
 std::vector<Run> extents_of(const NtfsStream& stream) {
     std::vector<Run> runs;
     for (uint32_t i = 0; i < stream.count; ++i)
@@ -69,7 +51,8 @@ TEST(Runs, PiecesAreTakenWhereTheirRunsLieAndOnlyWhole) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const std::string attribute = piece(0, c.last_vcn, c.runs);
+        const std::string attribute = non_resident_attribute(
+            NTFS_TYPE_DATA, c.last_vcn, c.runs, (c.last_vcn + 1) * CLUSTER, CLUSTER);
         NtfsStream stream{};
         EXPECT_EQ(stream_add_piece(&stream, reinterpret_cast<const uint8_t*>(attribute.data()),
                                    uint32_t(attribute.size()), TOTAL_CLUSTERS, CLUSTER),
