@@ -1,6 +1,6 @@
-// Stands in for ReadFile on a volume handle, which Linux leaves to the NTFS
-// reader: the reader's byte source over the device or image (pread for the
-// scan's blocks, a guarded map for small reads, posix_fadvise read-ahead).
+// Stands in for the reads of a volume that Windows's NTFS driver makes: on
+// Linux, the NTFS reader's byte source over the device or image (pread for
+// the scan's blocks, a guarded map for small reads, posix_fadvise read-ahead).
 #include "platform/posix/byte_source/fd_byte_source.h"
 
 #include <cerrno>
