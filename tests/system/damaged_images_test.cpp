@@ -20,6 +20,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "ntfs/layout.h"
 #include "tests/system/fls_oracle.h"
 #include "tests/ntfs/ntfs_image_edit.h"
 #include "tests/system/run_process.h"
@@ -50,14 +51,18 @@ Layout layout_of(const std::string& image) {
     std::string record0 = image.substr(l.boot.mft_lcn * l.boot.cluster, l.boot.record_size);
     EXPECT_TRUE(apply_fixups(record0));
     for (size_t at : attribute_offsets(record0)) {
-        if (record0[at + 9] != 0) continue;  // named
-        if (get_le(record0, at, 4) == 0x80) l.data_attribute = at;
-        if (get_le(record0, at, 4) == 0xB0) l.bitmap_attribute = at;
+        if (record0[at + NTFS_ATTRIBUTE_NAME_LENGTH] != 0) continue;  // named
+        const uint64_t type = get_le(record0, at + NTFS_ATTRIBUTE_TYPE, 4);
+        if (type == NTFS_TYPE_DATA) l.data_attribute = at;
+        if (type == NTFS_TYPE_BITMAP) l.bitmap_attribute = at;
     }
-    auto attribute = [&](size_t at) { return record0.substr(at, get_le(record0, at + 4, 4)); };
+    auto attribute = [&](size_t at) {
+        return record0.substr(at, get_le(record0, at + NTFS_ATTRIBUTE_LENGTH, 4));
+    };
     l.table_runs = decode_runs(attribute(l.data_attribute));
     l.bitmap_at = decode_runs(attribute(l.bitmap_attribute)).at(0).lcn * l.boot.cluster;
-    const uint64_t records = get_le(record0, l.data_attribute + 48, 8) / l.boot.record_size;
+    const uint64_t records =
+        get_le(record0, l.data_attribute + NTFS_NONRESIDENT_DATA_SIZE, 8) / l.boot.record_size;
     for (const Run& run : l.table_runs)
         for (uint64_t b = 0; b < run.clusters * l.boot.cluster && l.record_at.size() < records;
              b += l.boot.record_size)
@@ -74,10 +79,10 @@ size_t record_named(const std::string& image, const Layout& l, const std::string
         std::string record = fixed_record(image, l, r);
         if (record.empty()) continue;
         for (size_t at : attribute_offsets(record)) {
-            if (get_le(record, at, 4) != 0x30) continue;
-            size_t value = at + get_le(record, at + 20, 2);
-            if (get_le(record, value + 64, 1) == name.size() &&
-                record.compare(value + 66, units.size(), units) == 0)
+            if (get_le(record, at + NTFS_ATTRIBUTE_TYPE, 4) != NTFS_TYPE_FILE_NAME) continue;
+            size_t value = at + get_le(record, at + NTFS_RESIDENT_VALUE_OFFSET, 2);
+            if (get_le(record, value + NTFS_NAME_LENGTH, 1) == name.size() &&
+                record.compare(value + NTFS_NAME_UNITS, units.size(), units) == 0)
                 return r;
         }
     }
@@ -98,22 +103,23 @@ void edit_record(std::string& image, const Layout& l, size_t r,
 
 size_t first_attribute(const std::string& record, uint64_t type) {
     for (size_t at : attribute_offsets(record))
-        if (get_le(record, at, 4) == type) return at;
+        if (get_le(record, at + NTFS_ATTRIBUTE_TYPE, 4) == type) return at;
     ADD_FAILURE() << "no attribute of type " << type;
     return 0;
 }
 
 size_t name_value(const std::string& record) {
-    size_t at = first_attribute(record, 0x30);
-    return at + get_le(record, at + 20, 2);
+    size_t at = first_attribute(record, NTFS_TYPE_FILE_NAME);
+    return at + get_le(record, at + NTFS_RESIDENT_VALUE_OFFSET, 2);
 }
 
 // A new run list for record 0's $DATA; it must fit where the old one was.
 void set_table_runs(std::string& image, const Layout& l, const std::vector<Run>& runs) {
     edit_record(image, l, 0, [&](std::string& r) {
-        const size_t a = l.data_attribute, runs_at = a + get_le(r, a + 32, 2);
+        const size_t a = l.data_attribute;
+        const size_t runs_at = a + get_le(r, a + NTFS_NONRESIDENT_RUNS_OFFSET, 2);
         const std::string encoded = encode_runs(runs);
-        ASSERT_LE(runs_at + encoded.size(), a + get_le(r, a + 4, 4));
+        ASSERT_LE(runs_at + encoded.size(), a + get_le(r, a + NTFS_ATTRIBUTE_LENGTH, 4));
         r.replace(runs_at, encoded.size(), encoded);
     });
 }
