@@ -16,7 +16,8 @@ void ntfs_copy_in_lanes(uint8_t* to, const uint8_t* from, uint32_t size);
 // Copies size bytes (a record: a power of two of at least 512) from 'from'
 // to 'to', which do not overlap. Inline, so that a scan's copy of each record
 // costs a single call.
-[[gnu::always_inline]] inline void ntfs_copy_record(uint8_t* to, const uint8_t* from, uint32_t size) {
+[[gnu::always_inline]] inline void ntfs_copy_record(uint8_t* to, const uint8_t* from,
+                                                    uint32_t size) {
 #if defined(__GNUC__) && defined(__x86_64__)
     if (ntfs_lanes_available && size % 256 == 0) {
         ntfs_copy_in_lanes(to, from, size);

@@ -1,10 +1,10 @@
 // The NTFS reader's byte source over a file descriptor of a device or image.
-// Large reads (the scan's blocks) are copied out with pread and read ahead
-// with posix_fadvise, on the reader's own thread. Small reads (the records path reconstruction asks for all over the
-// table, the bitmap's chunks) are copied out of a read-only map of the
-// device, which answers from the system's cache without a system call; a
-// page of it that cannot be read makes the read fail (EIO), never ends the
-// process.
+// Large reads (the scan's blocks) are copied out with pread, on the reader's
+// own thread, and read ahead with posix_fadvise. Small reads (the records
+// path reconstruction asks for all over the table, the bitmap's chunks) are
+// copied out of a read-only map of the device, which answers from the
+// system's cache without a system call; a page of it that cannot be read
+// makes the read fail (EIO), never ends the process.
 #pragma once
 
 #include <cstdint>
