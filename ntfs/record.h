@@ -9,74 +9,76 @@
 #include "ntfs/layout.h"
 #include "ntfs/record_copy.h"
 
-// Checks the signature "FILE" and the update sequence, and puts each sector's
-// saved last two bytes back. Returns 0 for a torn or foreign record, whose
-// bytes may then be partly restored. Inline: once per record of a scan.
-inline int ntfs_fix_record(uint8_t* record, uint32_t size) {
+// The update sequence array of a record as stored, when the record is sound:
+// the signature "FILE", an array of one entry for the sequence number and one
+// per 512-byte stride lying before the first stride's tail, and that number
+// at every stride's tail. Null for a torn or foreign record. Inline: once per
+// record of a scan.
+[[gnu::always_inline]] inline const uint8_t* ntfs_sound_record(const uint8_t* stored,
+                                                                uint32_t size) {
     constexpr uint32_t stride = NTFS_FIXUP_STRIDE;
-    if (std::memcmp(record + NTFS_RECORD_SIGNATURE, "FILE", 4) != 0) return 0;
-    const uint32_t usa_offset = ntfs_le16(record + NTFS_RECORD_USA_OFFSET);
-    const uint32_t usa_count = ntfs_le16(record + NTFS_RECORD_USA_COUNT);
-    // One entry for the sequence number, then one per 512-byte stride; the
-    // array itself must sit before the first stride's tail.
-    if (usa_count != size / stride + 1 || usa_offset < NTFS_RECORD_USA_COUNT + 2 ||
-        (usa_offset & 1) || usa_offset + 2 * usa_count > stride - 2)
-        return 0;
-    // Two bytes at a time, as one load and one store.
-    const uint8_t* usa = record + usa_offset;
-    uint16_t sequence;
-    std::memcpy(&sequence, usa, 2);
-    for (uint32_t i = 1; i < usa_count; ++i) {
-        uint8_t* tail = record + i * stride - 2;
-        uint16_t stored;
-        std::memcpy(&stored, tail, 2);
-        if (stored != sequence) return 0;
-        std::memcpy(tail, usa + 2 * i, 2);
+    if (std::memcmp(stored + NTFS_RECORD_SIGNATURE, "FILE", 4) != 0) return nullptr;
+    const uint32_t usa_offset = ntfs_le16(stored + NTFS_RECORD_USA_OFFSET);
+    const uint32_t usa_count = ntfs_le16(stored + NTFS_RECORD_USA_COUNT);
+    // An offset below the array's first place wraps, so one comparison bounds
+    // the array on both sides (the count is at most 129).
+    constexpr uint32_t usa_first = NTFS_RECORD_USA_COUNT + 2;
+    if (size == 2 * stride) {  // 1 KiB, by far the most common size: no loop, fewer tests
+        if (usa_count != 3 || (usa_offset & 1) ||
+            usa_offset - usa_first > stride - 2 - usa_first - 2 * 3)
+            return nullptr;
+        const uint8_t* usa = stored + usa_offset;
+        const uint16_t sequence = ntfs_le16(usa);
+        if (ntfs_le16(stored + stride - 2) != sequence ||
+            ntfs_le16(stored + 2 * stride - 2) != sequence)
+            return nullptr;
+        return usa;
     }
+    if (usa_count != size / stride + 1 || (usa_offset & 1) ||
+        usa_offset - usa_first > stride - 2 - usa_first - 2 * usa_count)
+        return nullptr;
+    const uint8_t* usa = stored + usa_offset;
+    const uint16_t sequence = ntfs_le16(usa);
+    for (uint32_t i = 1; i < usa_count; ++i)
+        if (ntfs_le16(stored + i * stride - 2) != sequence) return nullptr;
+    return usa;
+}
+
+// Puts each stride's saved last two bytes, from the sound record's array
+// usa, back into record (the record itself or its copy).
+[[gnu::always_inline]] inline void ntfs_put_tails_back(uint8_t* record, const uint8_t* usa,
+                                                       uint32_t size) {
+    constexpr uint32_t stride = NTFS_FIXUP_STRIDE;
+    if (size == 2 * stride) {
+        std::memcpy(record + stride - 2, usa + 2, 2);
+        std::memcpy(record + 2 * stride - 2, usa + 4, 2);
+        return;
+    }
+    // The array lies before the first tail, so no store here changes it.
+    for (uint32_t i = 1; i <= size / stride; ++i) {
+        const uint16_t saved = ntfs_le16(usa + 2 * i);
+        std::memcpy(record + i * stride - 2, &saved, 2);
+    }
+}
+
+// Checks the record as ntfs_sound_record does and puts each stride's saved
+// last two bytes back. 0 (the record unchanged) for a torn or foreign record.
+inline int ntfs_fix_record(uint8_t* record, uint32_t size) {
+    const uint8_t* usa = ntfs_sound_record(record, size);
+    if (!usa) return 0;
+    ntfs_put_tails_back(record, usa, size);
     return 1;
 }
 
 // Copies a record and fixes the copy up, as a copy and ntfs_fix_record would,
 // checking the stored bytes before the copy: 0 (nothing copied) for a torn or
-// foreign record. Inline: once per record of a scan.
+// foreign record.
 [[gnu::always_inline]] inline int ntfs_copy_fixed_record(uint8_t* to, const uint8_t* stored,
                                                          uint32_t size) {
-    constexpr uint32_t stride = NTFS_FIXUP_STRIDE;
-    if (std::memcmp(stored + NTFS_RECORD_SIGNATURE, "FILE", 4) != 0) return 0;
-    const uint32_t usa_offset = ntfs_le16(stored + NTFS_RECORD_USA_OFFSET);
-    const uint32_t usa_count = ntfs_le16(stored + NTFS_RECORD_USA_COUNT);
-    // The same tests as ntfs_fix_record's; an offset below the array's first
-    // place wraps, so one comparison bounds the array on both sides (the
-    // count is at most 129).
-    constexpr uint32_t usa_first = NTFS_RECORD_USA_COUNT + 2;
-    if (size == 2 * stride) {  // 1 KiB, by far the most common size: no loop, fewer tests
-        if (usa_count != 3 || (usa_offset & 1) ||
-            usa_offset - usa_first > stride - 2 - usa_first - 2 * 3)
-            return 0;
-        const uint8_t* usa = stored + usa_offset;
-        const uint16_t sequence = ntfs_le16(usa);
-        if (ntfs_le16(stored + stride - 2) != sequence ||
-            ntfs_le16(stored + 2 * stride - 2) != sequence)
-            return 0;
-        ntfs_copy_record(to, stored, 2 * stride);
-        std::memcpy(to + stride - 2, usa + 2, 2);
-        std::memcpy(to + 2 * stride - 2, usa + 4, 2);
-        return 1;
-    }
-    if (usa_count != size / stride + 1 || (usa_offset & 1) ||
-        usa_offset - usa_first > stride - 2 - usa_first - 2 * usa_count)
-        return 0;
-    const uint8_t* usa = stored + usa_offset;
-    const uint16_t sequence = ntfs_le16(usa);
-    for (uint32_t i = 1; i < usa_count; ++i)
-        if (ntfs_le16(stored + i * stride - 2) != sequence) return 0;
+    const uint8_t* usa = ntfs_sound_record(stored, size);
+    if (!usa) return 0;
     ntfs_copy_record(to, stored, size);
-    // The copy's tails written from the stored array, which no store here
-    // touches: read apart from the writes, the loop needs no reloads.
-    for (uint32_t i = 1; i < usa_count; ++i) {
-        const uint16_t saved = ntfs_le16(usa + 2 * i);
-        std::memcpy(to + i * stride - 2, &saved, 2);
-    }
+    ntfs_put_tails_back(to, usa, size);
     return 1;
 }
 

@@ -1,7 +1,7 @@
 // The scan's copy of a record with its fix-ups, checked on the stored bytes
 // before the copy, must answer as a plain copy fixed up afterwards does: the
-// same verdict on every update sequence array, sound or not, and the same
-// bytes for every sound record, for each record size and alignment.
+// verdict the update sequence's rule gives on every array, sound or not, and
+// the same bytes for every sound record, for each record size and alignment.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -58,6 +58,13 @@ TEST(RecordCopy, CheckedBeforeTheCopyAnswersAsTheCopyFixedUpAfter) {
                 std::memcpy(from.data() + misalign, stored.data(), size);
                 std::vector<uint8_t> fixed = stored;
                 const int expected = ntfs_fix_record(fixed.data(), size);
+                // Both share their checks, so the rule is written out here too.
+                const uint32_t usa_count = uint32_t(int(count) + c.usa_count_delta);
+                const bool torn = c.torn_sector && uint32_t(c.torn_sector) * 512 <= size;
+                const int rule = usa_count == count && c.usa_offset >= 8 &&
+                                 c.usa_offset % 2 == 0 && c.usa_offset + 2 * usa_count <= 510 &&
+                                 !torn;
+                ASSERT_EQ(expected, rule);
                 const int got =
                     ntfs_copy_fixed_record(to.data() + misalign, from.data() + misalign, size);
                 ASSERT_EQ(got, expected);
