@@ -17,8 +17,9 @@ struct PatternEnds {
     wchar unit;  // the literal unit, 'a'-'z' upper-cased
 };
 PatternEnds pattern_ends(const wchar* pattern);
-// Whether the last unit of a name of count units (count > 0, its first unit
-// not 0) is unit once 'a'-'z' are upper-cased.
+// Whether the last unit of a name of count units (units as stored, possibly
+// unaligned), the name ending at its first unit 0, is unit once 'a'-'z' are
+// upper-cased. Reads no byte past the count units.
 bool last_agrees(const void* units, uint32_t count, wchar unit);
 // False when a counted name (units as stored, possibly unaligned, ending at
 // the first unit 0) cannot match, as its first or last unit disagrees with

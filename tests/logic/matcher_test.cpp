@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -138,6 +140,30 @@ TEST(Matcher, CopyEndsAtTheFirstNulAndNeedsNoAlignment) {
     alignas(2) unsigned char bytes[9] = {0, 'x', 0, '.', 0, 'T', 0, 0, 0};
     EXPECT_EQ(match_name(bytes + 1, 3, u"X.t"), 1);
     EXPECT_EQ(match_name(bytes + 1, 0, u""), 1);
+}
+
+// The last unit is the one before the first 0, 'a'-'z' upper-cased: for every
+// 0 position, unaligned, the name ending its allocation (ASan sees over-reads).
+TEST(Matcher, LastUnitIsTheOneBeforeTheFirstNul) {
+    for (size_t n = 1; n <= 256; n = n == 40 ? 255 : n + 1)
+        for (size_t zero = 0; zero <= n; ++zero)  // n: none
+            for (size_t offset = 0; offset < 6; ++offset) {
+                std::u16string name;
+                for (size_t i = 0; i < n; ++i)
+                    name += wchar(i % 5 == 3 ? 0x100 + i : (i % 3 ? u'a' : u'A') + i * 7 % 26);
+                if (zero < n) name[zero] = 0;
+                if (offset >= 3) name[n - 1] = 0;  // a second 0 at times
+                std::vector<unsigned char> bytes(offset + 2 * n);
+                std::memcpy(bytes.data() + offset, name.data(), 2 * n);
+                const size_t end = std::min(name.find(u'\0'), n);
+                for (wchar unit : {upper(name[end ? end - 1 : 0]), upper(name[n - 1]), u'@'}) {
+                    const bool rule = end && upper(name[end - 1]) == unit;
+                    ASSERT_EQ(last_agrees(bytes.data() + offset, uint32_t(n), unit), rule)
+                        << n << " units, 0 at " << zero << ", offset " << offset;
+                    const PatternEnds ends{PATTERN_LAST, unit};
+                    ASSERT_EQ(ends_agree(bytes.data() + offset, uint32_t(n), ends), rule);
+                }
+            }
 }
 
 TEST(Matcher, CopyThatCannotBeAllocatedWarnsAndDoesNotMatch) {
