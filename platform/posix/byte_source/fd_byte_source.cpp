@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "platform/posix/byte_source/guarded_copy.h"
+#include "platform/posix/byte_source/read_ahead_window.h"
 
 namespace {
 
@@ -162,9 +163,14 @@ void prefetch_bytes(void* context, uint64_t offset, uint64_t length) {
     // cached already costs a look-up each (for the whole table of a volume of
     // a million files, about a tenth of a warm search), so a range that looks
     // cached is not asked for; a page that was missed is read when wanted.
-    const int fd = static_cast<FdByteSource*>(context)->fd;
-    if (!range_cached(fd, offset, length))
-        posix_fadvise(fd, off_t(offset), off_t(length), POSIX_FADV_WILLNEED);
+    // The system acts on one read-ahead window of each hint and drops the
+    // rest, so a range is hinted a window at a time.
+    const FdByteSource* s = static_cast<const FdByteSource*>(context);
+    if (range_cached(s->fd, offset, length)) return;
+    for (uint64_t at = offset, end = offset + length; at < end; at += s->hint_bytes) {
+        const uint64_t piece = end - at < s->hint_bytes ? end - at : s->hint_bytes;
+        posix_fadvise(s->fd, off_t(at), off_t(piece), POSIX_FADV_WILLNEED);
+    }
 }
 
 }  // namespace
@@ -173,6 +179,7 @@ void fd_source_start(FdByteSource* fd_source, int fd, ByteSource* source) {
     *fd_source = FdByteSource{};
     fd_source->fd = fd;
     fd_source->faults_at_look = page_faults();
+    fd_source->hint_bytes = posix_read_ahead_window(fd);
     const off_t end = lseek(fd, 0, SEEK_END);  // also the size of a block device
     source->context = fd_source;
     // A descriptor that cannot tell its size is read until it ends.

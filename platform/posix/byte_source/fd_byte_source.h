@@ -1,10 +1,11 @@
 // The NTFS reader's byte source over a file descriptor of a device or image.
 // Large reads (the scan's blocks) are copied out with pread, on the reader's
-// own thread, and read ahead with posix_fadvise. Small reads (the records
-// path reconstruction asks for all over the table, the bitmap's chunks) are
-// copied out of a read-only map of the device, which answers from the
-// system's cache without a system call; a page of it that cannot be read
-// makes the read fail (EIO), never ends the process.
+// own thread, and read ahead with posix_fadvise, one read-ahead window a
+// hint. Small reads (the records path reconstruction asks for all over the
+// table, the bitmap's chunks) are copied out of a read-only map of the
+// device, which answers from the system's cache without a system call; a
+// page of it that cannot be read makes the read fail (EIO), never ends the
+// process.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,7 @@ struct FdByteSource {
     uint64_t map_length = 0;         // bytes mapped
     long faults_at_look = 0;         // page faults when the resident size was last looked at
     uint32_t reads_since_check = 0;  // small reads since the faults were last counted
+    uint64_t hint_bytes = 128u << 10;  // the most of one read-ahead hint the system reads
 };
 
 enum : int { FD_MAP_OPEN = 1, FD_MAP_NONE = 2 };

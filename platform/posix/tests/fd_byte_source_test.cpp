@@ -1,14 +1,18 @@
 // The Linux byte source over a file that shrinks while it is read: small
 // reads come out of a map of the file, and a page of it that is gone must
 // make the read fail, not end the process with SIGBUS; a large read by pread
-// fails the same way.
+// fails the same way. And the read-ahead hints reach the system whole.
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <string>
+#include <sys/mman.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/posix/byte_source/fd_byte_source.h"
 #include "tests/ntfs/ntfs_image_edit.h"
@@ -56,6 +60,51 @@ TEST(FdByteSource, ReadsOfAFileCutShortFailInsteadOfFaulting) {
             EXPECT_EQ(errno, EIO) << r.offset;
         }
     }
+    fd_source_release(&fd_source);
+    close(fd);
+    remove_tree(folder);
+}
+
+// Pages of fd's first length bytes the system's cache holds.
+size_t cached_pages(int fd, size_t length) {
+    void* map = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, 0);
+    if (map == MAP_FAILED) return 0;
+    const size_t page = size_t(sysconf(_SC_PAGESIZE));
+    std::vector<unsigned char> in((length + page - 1) / page);
+    size_t count = 0;
+    if (mincore(map, length, in.data()) == 0)
+        for (unsigned char flag : in) count += flag & 1;
+    munmap(map, length);
+    return count;
+}
+
+// The system reads one read-ahead window of a hint and drops the rest: a
+// hint for a whole table must still bring all of it in.
+TEST(FdByteSource, AHintLargerThanTheReadAheadWindowIsReadWhole) {
+    const std::string folder = make_temp_folder();
+    const std::string file = folder + "/volume.img";
+    const size_t length = 96u << 20;
+    write_file(file, std::string(length, 'N'));
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(fdatasync(fd), 0);
+    posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    const size_t pages = cached_pages(fd, length);
+    if (pages > 0) {
+        close(fd);
+        remove_tree(folder);
+        GTEST_SKIP() << "the system's cache keeps this folder's pages (" << pages << ")";
+    }
+    FdByteSource fd_source;
+    ByteSource source;
+    fd_source_start(&fd_source, fd, &source);
+    source.prefetch(source.context, 0, length);
+    // Read-ahead runs in the background: wait for it, for a while.
+    const size_t all = length / size_t(sysconf(_SC_PAGESIZE));
+    size_t now = 0;
+    for (int tries = 0; tries < 200 && (now = cached_pages(fd, length)) < all; ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(now, all);
     fd_source_release(&fd_source);
     close(fd);
     remove_tree(folder);
