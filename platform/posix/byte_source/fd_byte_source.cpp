@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include "platform/posix/byte_source/guarded_copy.h"
-#include "platform/posix/byte_source/read_ahead_window.h"
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "ntfs/byte_source.h"
+#include "platform/posix/byte_source/read_ahead_window.h"
 
 struct FdByteSource {
     int fd = -1;
@@ -19,7 +20,7 @@ struct FdByteSource {
     uint64_t map_length = 0;         // bytes mapped
     long faults_at_look = 0;         // page faults when the resident size was last looked at
     uint32_t reads_since_check = 0;  // small reads since the faults were last counted
-    uint64_t hint_bytes = 128u << 10;  // the most of one read-ahead hint the system reads
+    uint64_t hint_bytes = POSIX_DEFAULT_READ_AHEAD_BYTES;  // the most of one hint the system reads
 };
 
 enum : int { FD_MAP_OPEN = 1, FD_MAP_NONE = 2 };

@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr uint64_t DEFAULT_WINDOW_BYTES = 128u << 10;
-
 // A number of KiB from a sysfs attribute; 0 when unreadable.
 uint64_t kib_attribute(const std::string& path) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -28,7 +26,7 @@ uint64_t kib_attribute(const std::string& path) {
 
 uint64_t posix_read_ahead_window(int fd) {
     struct stat about;
-    if (fstat(fd, &about) != 0) return DEFAULT_WINDOW_BYTES;
+    if (fstat(fd, &about) != 0) return POSIX_DEFAULT_READ_AHEAD_BYTES;
     const dev_t device = S_ISBLK(about.st_mode) ? about.st_rdev : about.st_dev;
     const std::string node = "/sys/dev/block/" + std::to_string(major(device)) + ":" +
                              std::to_string(minor(device));
@@ -39,5 +37,5 @@ uint64_t posix_read_ahead_window(int fd) {
         const uint64_t window = (ahead > request ? ahead : request) << 10;
         if (window) return window;
     }
-    return DEFAULT_WINDOW_BYTES;
+    return POSIX_DEFAULT_READ_AHEAD_BYTES;
 }

@@ -6,7 +6,10 @@
 
 #include <cstdint>
 
+// The system's default read-ahead, taken when a device's cannot be told.
+constexpr uint64_t POSIX_DEFAULT_READ_AHEAD_BYTES = 128u << 10;
+
 // The window for the device that holds fd's bytes (the device itself, or the
-// one under the file system of an image file), in bytes; 128 KiB, the
-// system's default read-ahead, when it cannot be told.
+// one under the file system of an image file), in bytes; the default
+// when it cannot be told.
 uint64_t posix_read_ahead_window(int fd);
