@@ -80,23 +80,81 @@ TEST(CommandLine, DriveLetterMessages) {
     };
     for (const Case& c : cases) {
         ProcessResult r = run_morla(c.args, {{"WINEPREFIX", prefix}});
-        EXPECT_EQ(r.status, 0) << c.args[1];
+        // Each asked for a drive that could not be searched.
+        EXPECT_EQ(r.status, 3) << c.args[1];
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, c.err);
     }
     remove_tree(prefix);
 }
 
-TEST(CommandLine, ADriveThatIsNotNtfsIsSearchedSilently) {
+// A drive that is not NTFS is searched silently, and a search that finds
+// nothing is a success; an NTFS boot sector whose table lies past the
+// image's end (an acquisition that stopped early) is a read that failed.
+TEST(CommandLine, ADriveIsSearchedToItsEndOrSaysWhyNot) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root";
     std::string prefix = make_temp_folder();
-    std::string image = prefix + "/zeros.img";
-    ASSERT_EQ(system(("truncate -s 1M '" + image + "'").c_str()), 0);
-    link_drive(prefix, 'd', image);
-    ProcessResult r = run_morla({"*", "d", "D"}, {{"WINEPREFIX", prefix}});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "");
+    std::string image = unpack_image(fixture_path("names.img.gz"));
+    ASSERT_FALSE(image.empty());
+    ASSERT_EQ(system(("truncate -s 1M '" + prefix + "/zeros.img' && head -c 8192 '" + image +
+                      "' >'" + prefix + "/cut.img'")
+                         .c_str()),
+              0);
+    link_drive(prefix, 'c', image);
+    link_drive(prefix, 'd', prefix + "/zeros.img");
+    link_drive(prefix, 'e', prefix + "/cut.img");
+    const std::string read_report = "Reading MFT record failed with error 5: Input/output error\n";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"*", "d", "D"}, 0, ""},
+        {{"no such name", "c"}, 0, ""},
+        {{"*", "e"}, 3, read_report},
+        {{"no such name", "d", "e", "c"}, 3, read_report},
+    };
+    for (const Case& c : cases) {
+        ProcessResult r = run_morla(c.args, {{"WINEPREFIX", prefix}});
+        EXPECT_EQ(r.status, c.status) << c.args[1];
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, c.err);
+    }
+    remove_tree(prefix);
+    remove_tree(image.substr(0, image.rfind('/')));
+}
+
+// What a first argument asks before any search: it needs no rights. Only
+// the first argument counts, and only as a whole.
+TEST(CommandLine, HelpAndVersion) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out, err;
+    };
+    const std::string usage = std::string("Usage:\t") + MORLA_BINARY + kUsageTail;
+    const Case cases[] = {
+        {{"-h"}, 1, "", usage},
+        {{"--help"}, 1, "", usage},
+        {{"/?"}, 1, "", usage},
+        {{"--help", "C"}, 1, "", usage},
+        {{"--version"}, 0, "morla " MORLA_VERSION "\n", ""},
+        {{"-V", "C"}, 0, "morla " MORLA_VERSION "\n", ""},
+        // Anything else is a pattern, or a drive letter after one.
+        {{"--helpx", "q"}, 3, "", "Unable to access drive q\n"},
+        {{"-v", "q"}, 3, "", "Unable to access drive q\n"},
+        {{"x", "--help"}, 3, "", "Invalid drive letter '-'\n"},
+    };
+    std::string prefix = make_temp_folder();
+    for (const Case& c : cases) {
+        // A search needs an administrator; help and version do not.
+        if (c.status == 3 && geteuid() != 0) continue;
+        ProcessResult r = run_morla(c.args, {{"WINEPREFIX", prefix}});
+        EXPECT_EQ(r.status, c.status) << c.args[0];
+        EXPECT_EQ(r.out, c.out) << c.args[0];
+        EXPECT_EQ(r.err, c.err) << c.args[0];
+    }
     remove_tree(prefix);
 }
 
@@ -124,7 +182,7 @@ TEST(CommandLine, ADriveThatCannotServeIsUnableToAccess) {
     for (const std::string& target : {prefix + "/fifo", prefix, std::string("/dev/null"), device}) {
         link_drive(prefix, 'c', target);
         ProcessResult r = run_morla({"*", "c"}, {{"WINEPREFIX", prefix}}, 20);
-        EXPECT_EQ(r.status, 0) << target;
+        EXPECT_EQ(r.status, 3) << target;
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, "Unable to access drive c\n");
     }
@@ -189,7 +247,7 @@ TEST(CommandLine, UnderSudoTheInvokingUsersDrivesAreSearched) {
     };
     for (const Case& c : cases) {
         ProcessResult r = run_morla({"*", "C"}, c.env);
-        EXPECT_EQ(r.status, 0) << c.env.at("SUDO_USER");
+        EXPECT_EQ(r.status, c.finds ? 0 : 3) << c.env.at("SUDO_USER");
         EXPECT_EQ(r.out, c.finds ? expected.out : "");
         EXPECT_EQ(r.err, c.finds ? "" : "Unable to access drive C\n");
     }
