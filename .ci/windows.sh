@@ -62,11 +62,18 @@ timeout 60 wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 phase "wine prefix"
 
 # ---- the test suite under wine ---------------------------------------------
+# E: is an NTFS image for the relay's tests: the device link and the folder
+# link wine lists drives by.
+zcat tests/fixtures/names.img.gz >"$work/names.img"
+mkdir -p "$work/e-folder"
+ln -sfn "$work/e-folder" "$WINEPREFIX/dosdevices/e:"
+ln -sfn "$work/names.img" "$WINEPREFIX/dosdevices/e::"
 failures=0
 if ! timeout 900 ctest --preset windows; then
     echo "windows: FAIL: the test suite under wine"
     failures=$((failures + 1))
 fi
+rm -f "$WINEPREFIX/dosdevices/e:" "$WINEPREFIX/dosdevices/e::"
 phase "tests under wine"
 
 # ---- morla.exe on the command line -----------------------------------------
