@@ -158,6 +158,30 @@ TEST(CommandLine, HelpAndVersion) {
     remove_tree(prefix);
 }
 
+// The completion offers the letters after the pattern whose target exists.
+TEST(CommandLine, CompletionOffersTheDrivesThatExist) {
+    std::string prefix = make_temp_folder();
+    link_drive(prefix, 'c', prefix);
+    link_drive(prefix, 'd', prefix + "/gone.img");
+    link_drive(prefix, 'e', "/dev/null");
+    const std::string script = std::string(MORLA_SOURCE_DIR) + "/completion/morla.bash";
+    struct Case {
+        std::string words, offered;
+    };
+    const Case cases[] = {{"morla x ''", "C E "}, {"morla x c ''", "E "}, {"morla x d", ""},
+                          {"morla x e", "e "}};
+    for (const Case& c : cases) {
+        ProcessResult r = run_process(
+            "/bin/bash",
+            {"-c", ". '" + script + "'; COMP_WORDS=(" + c.words +
+                       "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _morla; printf '%s ' "
+                       "\"${COMPREPLY[@]}\""},
+            {{"WINEPREFIX", prefix}}, 20);
+        EXPECT_EQ(r.out, c.offered.empty() ? " " : c.offered) << c.words;
+    }
+    remove_tree(prefix);
+}
+
 // Opens of the file an inotify watch (IN_OPEN alone, on the file itself)
 // has seen since the last call: each event is one bare record.
 int opens_seen(int watch) {
