@@ -62,11 +62,18 @@ timeout 60 wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 phase "wine prefix"
 
 # ---- the test suite under wine ---------------------------------------------
+# E: is an NTFS image for the relay's tests: the device link and the folder
+# link wine lists drives by.
+zcat tests/fixtures/names.img.gz >"$work/names.img"
+mkdir -p "$work/e-folder"
+ln -sfn "$work/e-folder" "$WINEPREFIX/dosdevices/e:"
+ln -sfn "$work/names.img" "$WINEPREFIX/dosdevices/e::"
 failures=0
 if ! timeout 900 ctest --preset windows; then
     echo "windows: FAIL: the test suite under wine"
     failures=$((failures + 1))
 fi
+rm -f "$WINEPREFIX/dosdevices/e:" "$WINEPREFIX/dosdevices/e::"
 phase "tests under wine"
 
 # ---- morla.exe on the command line -----------------------------------------
@@ -112,14 +119,30 @@ usage+="Note: Multiple drive letters may be given, separated by spaces;\r\n"
 usage+="if only a pattern is given, Morla will search all local NTFS\r\n"
 usage+="file systems.\r\n"
 check "no argument: usage on standard error with CR LF, status 1" 1 "" "$usage"
+for help in -h --help '/?'; do
+    check "$help: the usage text, status 1" 1 "" "$usage" "$help" C
+done
+version=$(sed -n 's/^project(morla VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+check "--version: the project's version, status 0" 0 "morla $version\r\n" "" --version
+check "-V: the same" 0 "morla $version\r\n" "" -V
 
-# The fresh prefix has drives C: and Z: only.
-check "invalid and missing drive letters" 0 "" \
+# The fresh prefix has drives C: and Z: only. A drive named that cannot be
+# searched ends the run with status 3, after every other one was.
+check "invalid and missing drive letters" 3 "" \
     "Invalid drive letter '1'\r\nUnable to access drive q\r\n" x.txt 1 q
 check "C: is the prefix's folder, no volume: its scan stays silent" 0 "" "" '*' C
-check "the relay prefix after the first unit is a pattern" 0 "" \
+check "the relay prefix after the first unit is a pattern" 3 "" \
     "Unable to access drive q\r\n" 'x\\.\pipe\morla-uac-pipe-0000abcd' q
-check "messages keep every character (UTF-8); a lone surrogate becomes U+FFFD" 0 "" \
+# E: an image that ends before its table, under a device link and the
+# folder link wine lists drives by.
+head -c 8192 "$work/names.img" >"$work/cut.img"
+mkdir -p "$work/e-folder"
+ln -sfn "$work/e-folder" "$WINEPREFIX/dosdevices/e:"
+ln -sfn "$work/cut.img" "$WINEPREFIX/dosdevices/e::"
+check "an NTFS image cut before its table: a failed read, status 3" 3 "" \
+    "Reading MFT record failed with error 38: End of file.\r\r\n" '*' C e
+rm -f "$WINEPREFIX/dosdevices/e:" "$WINEPREFIX/dosdevices/e::"
+check "messages keep every character (UTF-8); a lone surrogate becomes U+FFFD" 3 "" \
     "Invalid drive letter '\xc3\xa9'\r\nInvalid drive letter '\xef\xbf\xbd'\r\nUnable to access drive q\r\nUnable to access drive q\r\n" \
     x.txt é 😀 qdrive q
 check "a pattern alone searches every volume and prints no match" 0 "" - '*.no-such-morla-name'

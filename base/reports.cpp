@@ -1,6 +1,7 @@
 #include "base/reports.h"
 
 #include "base/format.h"
+#include "base/relay_trailer.h"
 #include "base/text.h"
 
 namespace {
@@ -13,9 +14,16 @@ const wchar kNoText[] = u"(no message text for this code)\n";
 // The code of the write failure that is ending the run; 0 until one does.
 uint32_t output_failure = 0;
 
+// Every end of the process but the entry function's return, which tells
+// the requester itself.
+[[noreturn]] void exit_with(uint32_t code) {
+    tell_requester(code);
+    platform_exit_process(code);
+}
+
 [[noreturn]] void end_process(uint32_t code) {
     deliver_output();
-    platform_exit_process(code);
+    exit_with(code);
 }
 
 }  // namespace
@@ -27,14 +35,14 @@ void deliver_output() {
 void output_failure_report() {
     uint32_t code = platform_last_error();
     // The report of a failed write could not be written either: end with the first code.
-    if (output_failure) platform_exit_process(output_failure);
+    if (output_failure) exit_with(output_failure);
     output_failure = code;
     // Nobody reads any more: end at once and quietly, as a filter does.
     if (platform_reader_gone(code)) platform_exit_process(code);
     console_report(u"Write output");
     // Standard output's pending bytes are not tried again: they failed once.
     if (!platform_flush(STREAM_ERR)) output_failure_report();
-    platform_exit_process(code);
+    exit_with(code);
 }
 
 uint32_t console_report(const wchar* step) {

@@ -45,11 +45,12 @@ _morla()
     given=${given,,}
 
     # Each letter is looked up by name, so no glob option of the user's
-    # shell can change the answer. A dangling link is still an entry.
+    # shell can change the answer. A link whose target is gone offers
+    # nothing a search could open.
     local entry letter
     for letter in {a..z}; do
         entry=$prefix/dosdevices/$letter::
-        [[ -e $entry || -L $entry ]] || continue
+        [[ -e $entry ]] || continue
         [[ $given == *" $letter "* ]] && continue
         # The case the user started typing is kept; upper case, as drives
         # are written, when nothing is typed yet.

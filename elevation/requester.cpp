@@ -1,8 +1,10 @@
 #include "elevation/requester.h"
 
 #include <bit>
+#include <cstring>
 
 #include "base/format.h"
+#include "base/relay_trailer.h"
 #include "base/reports.h"
 #include "base/text.h"
 
@@ -73,33 +75,64 @@ void send_command_line(Handle pipe) {
 // stream, so the worker's output shows as it comes. A reader that went away
 // ends the requester at once and quietly, as it ends a search; the worker
 // then finds nobody listening and ends too.
-void copy_to_standard_output(Handle pipe) {
+void write_out(Handle out, const uint8_t* bytes, uint32_t size) {
+    if (size == 0) return;
+    uint32_t written = 0;
+    int ok = platform_write_file(out, bytes, size, &written);
+    if (!ok && platform_reader_gone(platform_last_error()))
+        platform_exit_process(platform_last_error());
+    check_written(ok, written, size);
+}
+
+// The worker's trailer is held back, never printed; the status is the
+// worker's when a whole trailer ended the stream. Otherwise the worker did
+// not finish: its last line is ended, so the message stands on its own.
+int copy_to_standard_output(Handle pipe) {
     Handle out = platform_get_std_output();
     uint8_t chunk[COPY_CHUNK_BYTES];
+    uint8_t trailer[RELAY_TRAILER_BYTES];
+    uint32_t trailer_bytes = 0;
+    bool line_open = false;
     for (;;) {
-        uint32_t got = 0, written = 0;
+        uint32_t got = 0;
         // A failed read is the normal end: the worker and the relay are gone.
-        if (!platform_read_file(pipe, chunk, sizeof chunk, &got) || got == 0) return;
-        int ok = platform_write_file(out, chunk, got, &written);
-        if (!ok && platform_reader_gone(platform_last_error()))
-            platform_exit_process(platform_last_error());
-        check_written(ok, written, got);
+        if (!platform_read_file(pipe, chunk, sizeof chunk, &got) || got == 0) break;
+        uint32_t text = got;
+        if (trailer_bytes == 0) {
+            const void* nul = std::memchr(chunk, 0, got);
+            if (nul) text = uint32_t(static_cast<const uint8_t*>(nul) - chunk);
+            write_out(out, chunk, text);
+            if (text) line_open = chunk[text - 1] != '\n';
+        } else {
+            text = 0;
+        }
+        for (uint32_t i = text; i < got; ++i) {
+            // More than a trailer: not one.
+            if (trailer_bytes < RELAY_TRAILER_BYTES) trailer[trailer_bytes] = chunk[i];
+            if (trailer_bytes <= RELAY_TRAILER_BYTES) ++trailer_bytes;
+        }
     }
+    uint32_t status = 0;
+    if (read_relay_trailer(trailer, trailer_bytes, &status)) return int(status);
+    if (line_open) write_out(out, reinterpret_cast<const uint8_t*>("\n"), 1);
+    print_err(u"The elevated search ended before it finished\n");
+    return EXIT_RELAY_UNFINISHED;
 }
 
 }  // namespace
 
-void run_requester() {
+int run_requester() {
     wchar pipe_name[RELAY_PIPE_NAME_UNITS];
     make_pipe_name(pipe_name);
     Handle pipe = platform_create_named_pipe(pipe_name);
     if (pipe == INVALID_HANDLE) fatal_report(u"CreateNamedPipe");
     launch_relay(pipe, pipe_name);
     send_command_line(pipe);
-    copy_to_standard_output(pipe);
+    return copy_to_standard_output(pipe);
 }
 
 void requester_entry() {
-    run_requester();
-    platform_exit_process(0);
+    int status = run_requester();
+    deliver_output();
+    platform_exit_process(uint32_t(status));
 }

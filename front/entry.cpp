@@ -22,7 +22,20 @@ const wchar kUsage[] =
     u"if only a pattern is given, Morla will search all local NTFS\n"
     u"file systems.\n";
 
-void search_drive(wchar typed, const wchar* pattern) {
+// What every tool answers before anything else; a pattern cannot be any of
+// them ('/' is in no NTFS name; a file named '-h' is found with '?h').
+bool is_word(const wchar* argument, const wchar* word) {
+    return text_equal_prefix(argument, word, text_length(word) + 1);
+}
+bool asks_for_help(const wchar* first) {
+    return is_word(first, u"-h") || is_word(first, u"--help") || is_word(first, u"/?");
+}
+bool asks_for_version(const wchar* first) {
+    return is_word(first, u"--version") || is_word(first, u"-V");
+}
+
+// 1 when the drive was searched to its end.
+int search_drive(wchar typed, const wchar* pattern) {
     wchar letter;
     if (typed >= u'A' && typed <= u'Z') {
         letter = typed;
@@ -30,33 +43,40 @@ void search_drive(wchar typed, const wchar* pattern) {
         letter = wchar(typed - 32);
     } else {
         print_err_safe(u"Invalid drive letter '%c'\n", typed);
-        return;
+        return 0;
     }
     drive_device_path[4] = letter;
     Handle volume = platform_open_volume(drive_device_path);
     if (volume == INVALID_HANDLE) {
         print_err_safe(u"Unable to access drive %c\n", typed);
-        return;
+        return 0;
     }
-    scan_volume(volume, pattern, drive_device_path);
+    int complete = scan_volume(volume, pattern, drive_device_path);
     platform_close_handle(volume);
+    return complete;
 }
+
+// The status of a search: every part of it went on whatever another part
+// met, and complete says whether all of them searched what they were given.
+int search_status(int complete) { return complete ? 0 : EXIT_SEARCH_INCOMPLETE; }
 
 }  // namespace
 
 int morla_entry(int argc, wchar** argv) {
     look_up_entry_points();
-    if (argc < 2) {
+    if (argc < 2 || asks_for_help(argv[1])) {
         // The program name is whatever started the process chose.
         print_err_safe(kUsage, argv[0]);
         return 1;
     }
-    if (text_equal_prefix(argv[1], kRelayPipePrefix, RELAY_PREFIX_UNITS)) relay_entry(argv[1]);
-    if (administrator_check()) return 2;
-    if (argc <= 2) {
-        search_all_volumes(argv[1]);
+    if (asks_for_version(argv[1])) {
+        print_out(u"morla " MORLA_VERSION "\n");
         return 0;
     }
-    for (int i = 2; i < argc; ++i) search_drive(argv[i][0], argv[1]);
-    return 0;
+    if (text_equal_prefix(argv[1], kRelayPipePrefix, RELAY_PREFIX_UNITS)) relay_entry(argv[1]);
+    if (administrator_check()) return 2;
+    if (argc <= 2) return search_status(search_all_volumes(argv[1]));
+    int complete = 1;
+    for (int i = 2; i < argc; ++i) complete &= search_drive(argv[i][0], argv[1]);
+    return search_status(complete);
 }

@@ -121,6 +121,12 @@ NtfsVolume* ntfs_open(const ByteSource* source) {
     volume->geometry = geometry;
     if (!mft_load(&volume->source, &geometry, &volume->mft)) {
         int saved = errno;
+        if (saved == EIO) {
+            // One record, the table's own, asked for and failing to read.
+            volume->table_unread = true;
+            volume->mft.valid_length = geometry.record_size;
+            return volume;
+        }
         delete volume;
         errno = saved;
         return nullptr;
@@ -136,6 +142,10 @@ NtfsVolume* ntfs_open(const ByteSource* source) {
     uint64_t n = number & NTFS_RECORD_NUMBER_MASK;
     const uint32_t size = volume->geometry.record_size;
     uint8_t* record = out + NTFS_REPLY_HEADER_BYTES;
+    if (volume->table_unread) {
+        errno = EIO;
+        return 0;
+    }
     if (volume->records == 0) {
         errno = ENODATA;
         return 0;

@@ -27,10 +27,16 @@ struct NtfsVolume {
     uint64_t scan_next;
     // Path reconstruction has asked for a record out of the scan's order.
     bool climbing;
+    // The boot sector is NTFS but the table's first record could not be read
+    // (an image that ends before its table): every record request fails as
+    // a read, as for a table cut short, rather than the volume passing for
+    // one of another kind.
+    bool table_unread;
 };
 
 // Reads the boot sector and finds the table. Null with errno set when the
-// bytes hold no usable NTFS volume (EINVAL) or cannot be read.
+// bytes hold no usable NTFS volume (EINVAL) or the boot sector cannot be
+// read; a table that cannot be read gives a volume with table_unread.
 NtfsVolume* ntfs_open(const ByteSource* source);
 
 // The volume data reply (NTFS_VOLUME_DATA_BUFFER), NTFS_VOLUME_DATA_BYTES.

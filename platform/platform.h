@@ -149,6 +149,9 @@ int platform_create_worker(const wchar* program, wchar* command_line, Handle pip
                            Handle* process, Handle* thread);
 // FreeConsole.
 int platform_free_console();
+// 1 in the relay's worker, whose three standard handles are the relay's one
+// end of the pipe (the relay gives it no others); 0 in any other process.
+int platform_relay_worker();
 // Last-error codes, in the platform's own numbering, for failures Morla
 // notices itself rather than the system: the relay's stream ended before the
 // whole frame arrived (or a write took less than offered), the frame's count

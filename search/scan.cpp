@@ -41,12 +41,12 @@ void search_record(Handle volume, const uint8_t* record, uint32_t size, const wc
 
 }  // namespace
 
-void scan_volume(Handle volume, const wchar* pattern, const wchar* device_path) {
-    if (!read_volume_data(volume)) return;
+int scan_volume(Handle volume, const wchar* pattern, const wchar* device_path) {
+    if (!read_volume_data(volume)) return 1;
     const uint32_t size = volume_record_size();
     // A record size of 0 (or one too large to address with its spare bytes)
     // cannot describe a volume to read: nothing to search.
-    if (size == 0 || size > UINT32_MAX - RECORD_BUFFER_SPARE) return;
+    if (size == 0 || size > UINT32_MAX - RECORD_BUFFER_SPARE) return 1;
     const uint32_t capacity = size + RECORD_BUFFER_SPARE;
     uint8_t* buffer = static_cast<uint8_t*>(heap_alloc(capacity));
     if (!buffer) fail_with(platform_error_out_of_memory, u"Allocate file buffer");
@@ -56,9 +56,11 @@ void scan_volume(Handle volume, const wchar* pattern, const wchar* device_path) 
     // Downward from the highest slot; a request for a free record lands on the
     // nearest lower in-use one, and the next request starts below that.
     int64_t k = volume_valid_length() / int64_t(size);
+    int complete = 1;
     while (k > 0) {
         if (!read_file_record(volume, uint64_t(k - 1), buffer, capacity)) {
             console_report(u"Reading MFT record");
+            complete = 0;
             break;
         }
         const int64_t returned = reply_record_number(buffer);
@@ -67,4 +69,5 @@ void scan_volume(Handle volume, const wchar* pattern, const wchar* device_path) 
         k = returned;
     }
     heap_free(buffer);
+    return complete;
 }

@@ -5,5 +5,7 @@
 #include "platform/platform.h"
 
 // The caller opens and closes the volume handle. The device path's text from
-// its fifth unit on is the prefix of every output line.
-void scan_volume(Handle volume, const wchar* pattern, const wchar* device_path);
+// its fifth unit on is the prefix of every output line. 1 when the table was
+// read to its end (or the volume holds no NTFS, silently), 0 when a record
+// could not be read and the scan stopped there.
+int scan_volume(Handle volume, const wchar* pattern, const wchar* device_path);

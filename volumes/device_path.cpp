@@ -22,7 +22,7 @@ wchar* volume_itself(const wchar* volume_name) {
 }
 }  // namespace
 
-void search_mount_path(const wchar* volume_name, const wchar* mount_paths, const wchar* pattern) {
+int search_mount_path(const wchar* volume_name, const wchar* mount_paths, const wchar* pattern) {
     size_t length = text_length(mount_paths);
     wchar* device_path = static_cast<wchar*>(heap_alloc((length + 5) * sizeof(wchar)));
     wchar* open_path = device_path;
@@ -30,28 +30,30 @@ void search_mount_path(const wchar* volume_name, const wchar* mount_paths, const
     if (!open_path) {
         heap_free(device_path);
         print_err(u"Out of memory!\n");
-        return;
+        return 0;
     }
     // '\\.\' and the mount path, less its last unit: the trailing backslash
     // of 'C:\', or the prefix's own backslash when the mount path is empty.
     format_counted(device_path, length + 4, u"\\\\.\\%s", mount_paths);
     device_path[length + 3] = 0;
-    search_device_through(open_path, device_path, pattern);
+    int complete = search_device_through(open_path, device_path, pattern);
     if (open_path != device_path) heap_free(open_path);
     heap_free(device_path);
+    return complete;
 }
 
-void search_device(const wchar* device_path, const wchar* pattern) {
-    search_device_through(device_path, device_path, pattern);
+int search_device(const wchar* device_path, const wchar* pattern) {
+    return search_device_through(device_path, device_path, pattern);
 }
 
-void search_device_through(const wchar* open_path, const wchar* device_path,
-                           const wchar* pattern) {
+int search_device_through(const wchar* open_path, const wchar* device_path,
+                          const wchar* pattern) {
     Handle volume = platform_open_volume(open_path);
     if (volume == INVALID_HANDLE) {
         print_err_safe(u"Unable to access volume '%s'\n", device_path);
-        return;
+        return 1;
     }
-    scan_volume(volume, pattern, device_path);
+    int complete = scan_volume(volume, pattern, device_path);
     platform_close_handle(volume);
+    return complete;
 }

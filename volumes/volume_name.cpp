@@ -5,13 +5,12 @@
 #include "base/reports.h"
 #include "volumes/volumes.h"
 
-void search_volume(const wchar* volume_name, const wchar* pattern) {
+int search_volume(const wchar* volume_name, const wchar* pattern) {
     if (!volume_path_query) {
         // The platform may have gained the query since start; look again.
         look_up_entry_points();
         if (!volume_path_query) {
-            search_device(volume_name, pattern);
-            return;
+            return search_device(volume_name, pattern);
         }
     }
     uint32_t needed = 0;
@@ -27,13 +26,15 @@ void search_volume(const wchar* volume_name, const wchar* pattern) {
     wchar* list = static_cast<wchar*>(heap_alloc(units * sizeof(wchar)));
     if (!list) {
         print_err_safe(u"Insufficient memory to identify volume: '%s'\n", volume_name);
-        return;
+        return 0;
     }
     // The spare unit keeps the first string terminated whatever the platform
     // stored; a failed second request (the list grew meanwhile) leaves no list
     // to read, so that volume is skipped.
     list[needed] = 0;
+    int complete = 1;
     if (volume_path_query(volume_name, list, needed, &needed))
-        search_mount_path(volume_name, list, pattern);
+        complete = search_mount_path(volume_name, list, pattern);
     heap_free(list);
+    return complete;
 }

@@ -8,22 +8,24 @@ namespace {
 const uint32_t kVolumeNameUnits = 0x8000;
 }  // namespace
 
-void search_all_volumes(const wchar* pattern) {
+int search_all_volumes(const wchar* pattern) {
     wchar* name = static_cast<wchar*>(heap_alloc(kVolumeNameUnits * sizeof(wchar)));
     if (!name) {
         print_err(u"Out of memory!\n");
-        return;
+        return 0;
     }
     Handle find = platform_find_first_volume(name, kVolumeNameUnits);
     if (find == INVALID_HANDLE) {
         heap_free(name);
         print_err(u"Error enumerating volumes\n");
-        return;
+        return 0;
     }
     // Any failure of the next request ends the list, the normal end included.
+    int complete = 1;
     do {
-        search_volume(name, pattern);
+        complete &= search_volume(name, pattern);
     } while (platform_find_next_volume(find, name, kVolumeNameUnits));
     platform_find_volume_close(find);
     heap_free(name);
+    return complete;
 }

@@ -5,18 +5,24 @@
 
 #include "platform/platform.h"
 
+// Each returns 1 when what it was given was searched to its end, 0 when a
+// table could not be read to its end or nothing could be searched for want
+// of memory or of the list of volumes. A volume that cannot be opened does
+// not count: the search was not asked for it by name, and most machines
+// have such volumes (a system partition without a mount path).
+
 // Searches every volume the platform enumerates, in its order.
-void search_all_volumes(const wchar* pattern);
+int search_all_volumes(const wchar* pattern);
 // Asks for the volume's mount paths and searches it under the first one.
-void search_volume(const wchar* volume_name, const wchar* pattern);
+int search_volume(const wchar* volume_name, const wchar* pattern);
 // Builds the device path from the first mount path of the list ('C:\' gives
 // '\\.\C:') and searches it. A volume mounted in a folder ('D:\mnt\data\')
 // is opened through its volume name instead, since the device path of a
 // folder opens no volume, and searched under that device path all the same.
-void search_mount_path(const wchar* volume_name, const wchar* mount_paths, const wchar* pattern);
+int search_mount_path(const wchar* volume_name, const wchar* mount_paths, const wchar* pattern);
 // Opens the device path, scans it, closes it.
-void search_device(const wchar* device_path, const wchar* pattern);
+int search_device(const wchar* device_path, const wchar* pattern);
 // Opens open_path, scans it under the device path (the prefix of its lines,
 // and the name in the message when the open fails), closes it.
-void search_device_through(const wchar* open_path, const wchar* device_path,
-                           const wchar* pattern);
+int search_device_through(const wchar* open_path, const wchar* device_path,
+                          const wchar* pattern);

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "base/relay_trailer.h"
 #include "base/reports.h"
 #include "front/entry.h"
 #include "platform/posix/relay/command_line.h"
@@ -37,5 +38,6 @@ int main(int argc, char** argv) {
     posix_keep_arguments(argc, wide.data());
     int status = morla_entry(argc, wide.data());
     deliver_output();
+    tell_requester(uint32_t(status));
     return status;
 }

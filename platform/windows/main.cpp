@@ -1,5 +1,6 @@
 // The Windows start-up: the runtime splits the command line into wide
 // arguments (-municode), and the entry function takes them as they are.
+#include "base/relay_trailer.h"
 #include "base/reports.h"
 #include "front/entry.h"
 
@@ -10,5 +11,6 @@ extern "C" int wmain(int argc, wchar_t** argv) {
     // A surrogate held back for a pair that never came goes out too; a write
     // that fails ends the run with its code.
     deliver_output();
+    tell_requester(uint32_t(status));
     return status;
 }

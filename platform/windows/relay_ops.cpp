@@ -211,3 +211,13 @@ int platform_create_worker(const wchar* program, wchar* command_line, Handle pip
 }
 
 int platform_free_console() { return FreeConsole() ? 1 : 0; }
+
+int platform_relay_worker() {
+    static const int worker = [] {
+        HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+        return in != nullptr && in != INVALID_HANDLE_VALUE &&
+               in == GetStdHandle(STD_OUTPUT_HANDLE) && in == GetStdHandle(STD_ERROR_HANDLE) &&
+               GetFileType(in) == FILE_TYPE_PIPE;
+    }();
+    return worker;
+}

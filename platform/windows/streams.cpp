@@ -94,6 +94,13 @@ bool deliver(int stream, const wchar* units, size_t count) {
 
 int platform_write_text(int stream, const wchar* units, size_t count) {
     StreamState* state = state_of(stream);
+    // The results before a message go out first, and the message at once
+    // (the C runtime buffers standard error to a pipe too): each result is
+    // printed whole, so where both streams lead to one pipe (the relay's
+    // worker, 2>&1) the message lands between whole lines, where it was
+    // printed. Which handles share a pipe cannot be told here; messages are few.
+    const bool message = stream == STREAM_ERR;
+    if (message && std::fflush(stdout) != 0) return 0;
     while (count) {
         size_t take = count < kSlice ? count : kSlice;
         wchar mended[kSlice + 1];
@@ -102,7 +109,7 @@ int platform_write_text(int stream, const wchar* units, size_t count) {
         units += take;
         count -= take;
     }
-    return 1;
+    return message && std::fflush(stderr) != 0 ? 0 : 1;
 }
 
 int platform_flush(int stream) {

@@ -130,6 +130,9 @@ extern std::u16string fake_module_path;
 // ConnectNamedPipe's result and, when it is not 1, its last error.
 extern int fake_connect_result;
 extern uint32_t fake_connect_error;
+extern int fake_relay_worker;  // what platform_relay_worker answers
+// The bytes a relay's worker that ended with status sends last.
+std::string fake_trailer(uint32_t status);
 extern std::u16string fake_command_line;
 // Pipe reads: each chunk is delivered in order (a read takes at most what it
 // asks for and leaves the rest); after the last the read fails with

@@ -2,6 +2,7 @@
 // the standard output handle, as the test sets them, every call logged.
 #include <cstring>
 
+#include "base/relay_trailer.h"
 #include "tests/fake_platform/fake_platform.h"
 
 std::vector<std::string> fake_elevation_calls;
@@ -53,6 +54,7 @@ void fake_reset_relay() {
     fake_module_path = u"C:\\Tools\\morla.exe";
     fake_connect_result = 1;
     fake_connect_error = 0;
+    fake_relay_worker = 0;
     fake_command_line = u"morla *.doc C";
     fake_pipe_input.clear();
     fake_read_end_error = 109;
@@ -181,6 +183,14 @@ int platform_create_worker(const wchar* program, wchar* command_line, Handle pip
     *thread = &worker_thread;
     return 1;
 }
+
+int fake_relay_worker;
+std::string fake_trailer(uint32_t status) {
+    uint8_t bytes[RELAY_TRAILER_BYTES];
+    make_relay_trailer(status, bytes);
+    return std::string(reinterpret_cast<const char*>(bytes), sizeof bytes);
+}
+int platform_relay_worker() { return fake_relay_worker; }
 
 int platform_free_console() {
     fake_elevation_calls.push_back("FreeConsole");

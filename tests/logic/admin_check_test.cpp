@@ -86,6 +86,7 @@ TEST_F(AdminCheck, LimitedTokenHandsOverToTheRequester) {
     fake_admin_answer = 0;
     fake_elevation_type = 3;
     // Nothing printed by the check; the requester ends the process.
+    fake_pipe_input = {fake_trailer(0)};
     EXPECT_EXIT(administrator_check(), ::testing::ExitedWithCode(0), exactly(""));
     // Its reports are its own, with no refusal after them.
     fake_crypt_error = 5;

@@ -50,7 +50,7 @@ TEST_F(Entry, DriveLettersAreCheckedByTheirFirstUnit) {
         fake_reset();
         std::vector<std::u16string> args = {u"morla", u"x.txt"};
         args.insert(args.end(), c.letters.begin(), c.letters.end());
-        EXPECT_EQ(run(args), 0);
+        EXPECT_EQ(run(args), 3);
         EXPECT_EQ(fake_err_utf8(), c.err);
         EXPECT_EQ(fake_out, u"");
     }

@@ -60,8 +60,9 @@ TEST_F(Requester, SendsTheFrameAndCopiesTheOutputInChunks) {
     fake_command_line = u"morla \"a b\" C \u00e9\u4e2d";
     std::string output;
     for (int i = 0; i < 400; ++i) output += "C:\\dir\\file" + std::to_string(i) + ".doc\r\n";
-    fake_pipe_input = {output.substr(0, 3000), output.substr(3000, 5), output.substr(3005)};
-    run_requester();
+    fake_pipe_input = {output.substr(0, 3000), output.substr(3000, 5), output.substr(3005),
+                       fake_trailer(0)};
+    EXPECT_EQ(run_requester(), 0);
 
     std::vector<std::string> calls = {
         "Crypto", "CryptGenRandom", "CryptReleaseContext",
@@ -112,7 +113,8 @@ TEST_F(Requester, EdgesThatStillSucceed) {
     fake_connect_result = 0;
     fake_connect_error = 535;
     fake_module_path = u"C:\\" + std::u16string(252, u'x');
-    run_requester();
+    fake_pipe_input = {fake_trailer(0)};
+    EXPECT_EQ(run_requester(), 0);
     EXPECT_EQ(fake_writes.size(), 2u);
     EXPECT_EQ(fake_elevation_calls.back(), "GetStdHandle");
     EXPECT_EQ(fake_err, u"");
@@ -182,9 +184,37 @@ TEST_F(Requester, FailuresEndWithTheirFatalReport) {
     }
 }
 
-TEST_F(Requester, EndsWithZeroOnceTheStreamHasEnded) {
-    fake_pipe_input = {"C:\\a.doc\r\n"};
-    EXPECT_EXIT(requester_entry(), ::testing::ExitedWithCode(0), exactly(""));
+// The worker's status, from the trailer it sends last, which is never
+// printed; a stream without a whole trailer is a worker that did not finish.
+TEST_F(Requester, EndsWithTheWorkersStatusOrSaysItDidNotFinish) {
+    const std::string unfinished = "The elevated search ended before it finished\n";
+    struct Case {
+        std::deque<std::string> input;
+        int status;
+        std::string out, err;
+    };
+    const Case cases[] = {
+        {{"C:\\a.doc\r\n" + fake_trailer(0)}, 0, "C:\\a.doc\r\n", ""},
+        {{"C:\\a.doc\r\n", fake_trailer(3)}, 3, "C:\\a.doc\r\n", ""},
+        {{"x\r\n" + fake_trailer(0x105).substr(0, 2), fake_trailer(0x105).substr(2)}, 0x105,
+         "x\r\n", ""},
+        {{"C:\\Users\\geor"}, 3, "C:\\Users\\geor\n", unfinished},
+        {{}, 3, "", unfinished},
+        {{"C:\\a.doc\r\n", fake_trailer(0).substr(0, 4)}, 3, "C:\\a.doc\r\n", unfinished},
+        {{fake_trailer(0) + "x"}, 3, "", unfinished},
+    };
+    for (const Case& c : cases) {
+        fake_reset();
+        fake_pipe_input = c.input;
+        EXPECT_EQ(run_requester(), c.status) << c.out;
+        std::string copied;
+        for (size_t i = 2; i < fake_writes.size(); ++i) copied += fake_writes[i].bytes;
+        EXPECT_EQ(copied, c.out);
+        EXPECT_EQ(fake_err_utf8(), c.err);
+    }
+    fake_reset();
+    fake_pipe_input = {"C:\\a.doc\r\n" + fake_trailer(7)};
+    EXPECT_EXIT(requester_entry(), ::testing::ExitedWithCode(7), exactly(""));
 }
 
 TEST_F(Relay, StartsTheWorkerOnTheReceivedCommandLine) {

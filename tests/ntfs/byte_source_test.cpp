@@ -58,6 +58,14 @@ std::vector<std::string> answers(MemorySource* memory, Order order = Order::Scan
     ByteSource source{memory, memory->bytes.size(), read_memory, nullptr};
     NtfsVolume* volume = ntfs_open(&source);
     if (!volume) return {"no volume " + std::to_string(errno)};
+    if (volume->table_unread) {
+        // Its one request, for the table's own record, fails as a read.
+        std::string reply(NTFS_REPLY_HEADER_BYTES + volume->geometry.record_size, '\0');
+        uint32_t returned = 0;
+        int ok = ntfs_file_record(volume, 0, reinterpret_cast<uint8_t*>(reply.data()), &returned);
+        ntfs_close(volume);
+        return {"no table " + std::to_string(ok ? 0 : errno)};
+    }
     std::vector<std::string> text(1, std::string(NTFS_VOLUME_DATA_BYTES, '\0'));
     ntfs_volume_data(volume, reinterpret_cast<uint8_t*>(text[0].data()));
     const uint32_t size = volume->geometry.record_size;
@@ -110,7 +118,9 @@ TEST(ByteSource, ASourceThatStartsFailingMakesRequestsFailNotLie) {
             const std::vector<std::string> failing = answers(
                 &memory, scattered_first ? Order::ScatteredFirst : Order::ScanFirst);
             if (failing.size() == 1) {
-                EXPECT_EQ(failing[0], "no volume " + std::to_string(EIO));
+                EXPECT_TRUE(failing[0] == "no volume " + std::to_string(EIO) ||
+                            failing[0] == "no table " + std::to_string(EIO))
+                    << failing[0];
                 continue;
             }
             ASSERT_EQ(failing.size(), sound.size());

@@ -54,18 +54,36 @@ std::string repeat(const std::string& text, int times) {
     return out;
 }
 
-TEST(CommandLine, DriveLetterMessages) {
+// Each case's messages and status: a drive asked for that could not be
+// searched is status 3, after every other one was searched; a drive that is
+// not NTFS is silent, and finding nothing is a success; help and version
+// are asked by the first argument alone, as a whole.
+TEST(CommandLine, DriveLetterMessagesAndStatuses) {
     // Only an administrator gets as far as the drives.
     if (geteuid() != 0) GTEST_SKIP() << "needs root";
-    // q has no entry in the prefix and c's target is missing, so every drive
-    // fails to open and says so with the letter as typed.
+    // q has no entry in the prefix and c's target is missing, so those fail
+    // to open and say so with the letter as typed. E is an NTFS image cut
+    // before its table (an acquisition that stopped early), Z no NTFS.
     std::string prefix = make_temp_folder();
+    std::string image = unpack_image(fixture_path("names.img.gz"));
+    ASSERT_FALSE(image.empty());
+    ASSERT_EQ(system(("truncate -s 1M '" + prefix + "/zeros.img' && head -c 8192 '" + image +
+                      "' >'" + prefix + "/cut.img'")
+                         .c_str()),
+              0);
     link_drive(prefix, 'c', prefix + "/no-such-image");
+    link_drive(prefix, 'n', image);
+    link_drive(prefix, 'e', prefix + "/cut.img");
+    link_drive(prefix, 'z', prefix + "/zeros.img");
     struct Case {
         std::vector<std::string> args;
         std::string err;
+        int status = 3;
+        std::string out = "";
     };
     const std::string pipe_text = "x\\\\.\\pipe\\morla-uac-pipe-12345678";
+    const std::string usage = std::string("Usage:\t") + MORLA_BINARY + kUsageTail;
+    const std::string version = "morla " MORLA_VERSION "\n";
     const Case cases[] = {
         {{"x.txt", "1", "q"}, "Invalid drive letter '1'\nUnable to access drive q\n"},
         {{"x.txt", "cdrive"}, "Unable to access drive c\n"},
@@ -77,26 +95,49 @@ TEST(CommandLine, DriveLetterMessages) {
          repeat("Invalid drive letter '?'\n", 6)},
         // The relay prefix counts only at the very start: this is a pattern.
         {{pipe_text, "q"}, "Unable to access drive q\n"},
+        {{"*", "z", "Z"}, "", 0},
+        {{"no such name", "n"}, "", 0},
+        {{"no such name", "z", "e", "n"}, "Reading MFT record failed with error 5: Input/output error\n"},
+        {{"-h"}, usage, 1},
+        {{"--help", "C"}, usage, 1},
+        {{"/?"}, usage, 1},
+        {{"--version"}, "", 0, version},
+        {{"-V", "C"}, "", 0, version},
+        {{"--helpx", "q"}, "Unable to access drive q\n"},
+        {{"-v", "q"}, "Unable to access drive q\n"},
+        {{"x", "--help"}, "Invalid drive letter '-'\n"},
     };
     for (const Case& c : cases) {
         ProcessResult r = run_morla(c.args, {{"WINEPREFIX", prefix}});
-        EXPECT_EQ(r.status, 0) << c.args[1];
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.status, c.status) << c.args[0];
+        EXPECT_EQ(r.out, c.out) << c.args[0];
+        EXPECT_EQ(r.err, c.err) << c.args[0];
     }
     remove_tree(prefix);
+    remove_tree(image.substr(0, image.rfind('/')));
 }
 
-TEST(CommandLine, ADriveThatIsNotNtfsIsSearchedSilently) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root";
+// The completion offers the letters after the pattern whose target exists.
+TEST(CommandLine, CompletionOffersTheDrivesThatExist) {
     std::string prefix = make_temp_folder();
-    std::string image = prefix + "/zeros.img";
-    ASSERT_EQ(system(("truncate -s 1M '" + image + "'").c_str()), 0);
-    link_drive(prefix, 'd', image);
-    ProcessResult r = run_morla({"*", "d", "D"}, {{"WINEPREFIX", prefix}});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "");
+    link_drive(prefix, 'c', prefix);
+    link_drive(prefix, 'd', prefix + "/gone.img");
+    link_drive(prefix, 'e', "/dev/null");
+    const std::string script = std::string(MORLA_SOURCE_DIR) + "/completion/morla.bash";
+    struct Case {
+        std::string words, offered;
+    };
+    const Case cases[] = {{"morla x ''", "C E "}, {"morla x c ''", "E "}, {"morla x d", ""},
+                          {"morla x e", "e "}};
+    for (const Case& c : cases) {
+        ProcessResult r = run_process(
+            "/bin/bash",
+            {"-c", ". '" + script + "'; COMP_WORDS=(" + c.words +
+                       "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _morla; printf '%s ' "
+                       "\"${COMPREPLY[@]}\""},
+            {{"WINEPREFIX", prefix}}, 20);
+        EXPECT_EQ(r.out, c.offered.empty() ? " " : c.offered) << c.words;
+    }
     remove_tree(prefix);
 }
 
@@ -124,7 +165,7 @@ TEST(CommandLine, ADriveThatCannotServeIsUnableToAccess) {
     for (const std::string& target : {prefix + "/fifo", prefix, std::string("/dev/null"), device}) {
         link_drive(prefix, 'c', target);
         ProcessResult r = run_morla({"*", "c"}, {{"WINEPREFIX", prefix}}, 20);
-        EXPECT_EQ(r.status, 0) << target;
+        EXPECT_EQ(r.status, 3) << target;
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, "Unable to access drive c\n");
     }
@@ -189,7 +230,7 @@ TEST(CommandLine, UnderSudoTheInvokingUsersDrivesAreSearched) {
     };
     for (const Case& c : cases) {
         ProcessResult r = run_morla({"*", "C"}, c.env);
-        EXPECT_EQ(r.status, 0) << c.env.at("SUDO_USER");
+        EXPECT_EQ(r.status, c.finds ? 0 : 3) << c.env.at("SUDO_USER");
         EXPECT_EQ(r.out, c.finds ? expected.out : "");
         EXPECT_EQ(r.err, c.finds ? "" : "Unable to access drive C\n");
     }

@@ -15,6 +15,8 @@
 
 namespace {
 
+bool is_worker = false;
+
 // The worker's standard input, output and error are the relay's end of the
 // pipe, all three one and the same socket.
 bool standard_handles_are_one_socket() {
@@ -57,8 +59,11 @@ void name_after_program_file() {
 
 }  // namespace
 
+int platform_relay_worker() { return is_worker ? 1 : 0; }
+
 void posix_start_relay_worker() {
     if (!standard_handles_are_one_socket()) return;
+    is_worker = true;
     name_after_program_file();
     pthread_t watcher;
     if (pthread_create(&watcher, nullptr, end_on_hang_up, nullptr) == 0) pthread_detach(watcher);

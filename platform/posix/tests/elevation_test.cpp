@@ -30,10 +30,12 @@
 #include <unistd.h>
 #include <vector>
 
+#include "base/relay_trailer.h"
 #include "platform/platform.h"
 #include "platform/posix/relay/command_line.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/utf8.h"
+#include "tests/ntfs/ntfs_image_edit.h"
 #include "tests/system/run_process.h"
 #include "tests/system/test_volumes.h"
 
@@ -67,6 +69,13 @@ std::string frame(const std::u16string& line) {
                          char(n >> 24)};
     for (char16_t c : line) bytes += {char(c & 0xFF), char(c >> 8)};
     return bytes;
+}
+
+// What a worker that finished sends last.
+std::string trailer(uint32_t status) {
+    uint8_t bytes[RELAY_TRAILER_BYTES];
+    make_relay_trailer(status, bytes);
+    return std::string(reinterpret_cast<const char*>(bytes), sizeof bytes);
 }
 
 std::string repeat(const std::string& text, int times) {
@@ -167,9 +176,9 @@ TEST(RelayProcess, StartsTheWorkerOnTheFrameOrReports) {
     };
     const Case cases[] = {
         {"worker messages travel", frame(join_bytes({"morla", "x.txt", "1", "q"})), false, self,
-         "Invalid drive letter '1'\nUnable to access drive q\n", "", 0},
+         "Invalid drive letter '1'\nUnable to access drive q\n" + trailer(3), "", 0},
         {"output far above 1024 bytes", frame(join_bytes(many)), false, self,
-         repeat("Invalid drive letter '1'\n", 300), "", 0},
+         repeat("Invalid drive letter '1'\n", 300) + trailer(3), "", 0},
         {"text cut short", frame(u"morla x.txt q").substr(0, 12), true, self, "",
          "Error: Read command line failed with error 32: Broken pipe\n", 32},
         {"count cut short", std::string("\x05\x00", 2), true, self, "",
@@ -264,7 +273,7 @@ TEST(RelayProcess, WorkerIsTheFileTheRelayRunsWhateverItsPathHoldsLater) {
         close(listener);
         EXPECT_TRUE(swapped);
         EXPECT_EQ(relay.status, 0) << relay.err;
-        EXPECT_EQ(stream, "Invalid drive letter '1'\n");
+        EXPECT_EQ(stream, "Invalid drive letter '1'\n" + trailer(3));
         EXPECT_FALSE(fs::exists(marker));
     }
     remove_tree(folder);
@@ -599,9 +608,9 @@ TEST_F(RealSudo, MessagesKeepTheirPlaceBetweenWholeResultLines) {
         expected += results + "Unable to access drive X\n";
     }
     ProcessResult direct = run_as_root(args), relayed = run_as(admin, binary, args);
-    EXPECT_EQ(direct.status, 0);
+    EXPECT_EQ(direct.status, 3);
     EXPECT_TRUE(direct.out == expected) << "root's own search";
-    EXPECT_EQ(relayed.status, 0);
+    EXPECT_EQ(relayed.status, 3);
     EXPECT_EQ(relayed.err, "");
     EXPECT_TRUE(relayed.out == expected) << "the relayed search";
 }
@@ -620,7 +629,7 @@ TEST_F(RealSudo, RequesterEndsAfterTheSudoItStarted) {
                                          lingered + " && echo after; exit $s",
                                binary});
     ProcessResult result = run_process(find_tool("setsid"), words, {}, 60);
-    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.status, 3);
     EXPECT_EQ(result.out, "Unable to access drive q\nafter\n");
 }
 
@@ -670,7 +679,7 @@ TEST_F(RealSudo, ARuleForMorlaGrantsBlockDevicesAndTheImagesTheUserMayRead) {
         // sudo passes no WINEPREFIX: the user's ~/.wine names the same drives.
         ProcessResult r = c.through_sudo ? run_as(c.user, sudo, {"-n", binary, "*", "C"})
                                          : run_as(c.user, binary, {"*", "C"});
-        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.status, c.finds ? 0 : 3);
         EXPECT_EQ(r.out, c.finds ? names : "");
         EXPECT_EQ(r.err, c.finds ? "" : "Unable to access drive C\n");
     }
@@ -690,7 +699,7 @@ TEST_F(RealSudo, OutputFarAbove1024BytesArrivesWhole) {
     std::vector<std::string> args = {"x.txt"};
     for (int i = 0; i < 400; ++i) args.push_back(i % 2 ? "1" : "q");
     ProcessResult relayed = run_as(admin, binary, args);
-    EXPECT_EQ(relayed.status, 0);
+    EXPECT_EQ(relayed.status, 3);  // the worker's own
     EXPECT_EQ(relayed.err, "");
     EXPECT_EQ(relayed.out, repeat("Unable to access drive q\nInvalid drive letter '1'\n", 200));
 }
@@ -700,8 +709,15 @@ TEST_F(RealSudo, ArgumentsReachTheWorkerUnchanged) {
                                            "\xc3\xa9",     "",    "a\\\\\"", "Cfoo", "q r"};
     ProcessResult relayed = run_as(admin, binary, args);
     ProcessResult direct = run_as_root(args);
-    EXPECT_EQ(relayed.status, 0);
+    EXPECT_EQ(relayed.status, 3);
     EXPECT_EQ(relayed.err, "");
+    // More than the relay takes: refused there, and no success here.
+    ProcessResult too_long = run_as(admin, binary, {"x", std::string(32768, 'q')});
+    EXPECT_EQ(too_long.status, 3);
+    EXPECT_EQ(too_long.out, "");
+    EXPECT_EQ(too_long.err,
+              "Error: Read buffer size failed with error 7: Argument list too long\n"
+              "The elevated search ended before it finished\n");
     EXPECT_NE(direct.out, "");
     EXPECT_EQ(relayed.out, direct.out);
 }
@@ -887,14 +903,23 @@ TEST_F(RealSudo, KilledRequesterLeavesNoRootProcessBehind) {
     ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
     const uid_t admin_uid = getpwnam(admin.c_str())->pw_uid;
     for (const std::string pattern : {"no-such-name", "*"}) {
-        SCOPED_TRACE(pattern);
+      // The worker dying instead (a crash on a hostile volume, the memory
+      // killer) is no success of the requester's: it ends its last line,
+      // says so, and ends with a failure status.
+      for (const int worker_signal : {0, SIGKILL, SIGSEGV}) {
+        SCOPED_TRACE(pattern + " " + std::to_string(worker_signal));
         std::vector<std::string> args = {pattern};
         args.insert(args.end(), 10000, "C");  // a scan of many seconds
         std::vector<std::string> words = as_user(admin, binary, args);
+        const std::string out_file = folder + "/out", err_file = folder + "/err";
         pid_t runner = fork();
         if (runner == 0) {
             int null = open("/dev/null", O_RDWR);
             for (int fd = 0; fd < 3; ++fd) dup2(null, fd);
+            if (worker_signal) {
+                dup2(open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+                dup2(open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+            }
             std::vector<char*> argv;
             for (std::string& word : words) argv.push_back(word.data());
             argv.push_back(nullptr);
@@ -922,6 +947,16 @@ TEST_F(RealSudo, KilledRequesterLeavesNoRootProcessBehind) {
             }
             EXPECT_EQ(name, "morla");
         }
+        if (worker_signal) {
+            for (pid_t worker : workers) kill(worker, worker_signal);
+            for (pid_t worker : workers) waitpid(worker, nullptr, 0);
+            const int status = wait_for_child(runner, 30);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
+            const std::string out = read_file(out_file);
+            EXPECT_TRUE(out.empty() || out.back() == '\n');
+            EXPECT_EQ(read_file(err_file), "The elevated search ended before it finished\n");
+            continue;
+        }
         for (pid_t requester : requesters) kill(requester, SIGKILL);
         std::this_thread::sleep_for(std::chrono::seconds(1));
         EXPECT_TRUE(processes_running(binary, 0, pattern).empty());
@@ -937,6 +972,7 @@ TEST_F(RealSudo, KilledRequesterLeavesNoRootProcessBehind) {
         }
         kill(runner, SIGKILL);
         waitpid(runner, nullptr, 0);
+      }
     }
     prctl(PR_SET_CHILD_SUBREAPER, 0);
 }

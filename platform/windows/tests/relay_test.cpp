@@ -22,6 +22,47 @@ std::u16string pipe_name(const char16_t* digits) {
     return std::u16string(u"\\\\.\\pipe\\morla-uac-pipe-") + digits;
 }
 
+// What the relay's stream brings back for the command line: a real relay
+// and worker, launched as the requester launches them.
+std::string relayed(const std::u16string& name, const std::u16string& line) {
+    Handle pipe = platform_create_named_pipe(name.c_str());
+    if (pipe == INVALID_HANDLE) return "no pipe";
+    Handle launched = nullptr;
+    std::string stream;
+    if (platform_shell_execute_runas(morla_exe().c_str(), name.c_str(), &launched) == 1) {
+        platform_connect_named_pipe(pipe, launched);
+        uint32_t count = uint32_t(line.size()), done = 0;
+        platform_write_file(pipe, &count, 4, &done);
+        platform_write_file(pipe, line.data(), 2 * count, &done);
+        char chunk[1024];
+        while (platform_read_file(pipe, chunk, sizeof chunk, &done) && done)
+            stream.append(chunk, done);
+        platform_close_handle(launched);
+    }
+    platform_close_handle(pipe);
+    return stream;
+}
+
+// The worker's last bytes: a NUL and its status, little-endian.
+std::string trailer(char status) { return std::string(1, '\0') + status + std::string(3, '\0'); }
+
+// Results go to the pipe in blocks, messages at once: each message still
+// comes whole between whole result lines, where it was printed. E: is an
+// NTFS image when .ci/windows.sh runs the tests.
+TEST(WindowsRelay, MessagesKeepTheirPlaceBetweenWholeResultLines) {
+    const std::string one = relayed(pipe_name(u"0e0e0e01"), u"morla.exe * E");
+    if (one.size() < 64 || one.substr(one.size() - 5) != trailer(0))
+        GTEST_SKIP() << "no NTFS volume on E:";
+    const std::string results = one.substr(0, one.size() - 5);
+    std::u16string line = u"morla.exe *";
+    std::string expected;
+    while (expected.size() < 3 * 4096) {
+        line += u" E X";
+        expected += results + "Unable to access drive X\r\n";
+    }
+    EXPECT_TRUE(relayed(pipe_name(u"0e0e0e02"), line) == expected + trailer(3));
+}
+
 TEST(WindowsRelay, RequesterOperationsDriveARealRelay) {
     std::u16string name = pipe_name(u"5e1f7e57");
     Handle pipe = platform_create_named_pipe(name.c_str());
@@ -39,7 +80,8 @@ TEST(WindowsRelay, RequesterOperationsDriveARealRelay) {
     std::string stream;
     char chunk[1024];
     while (platform_read_file(pipe, chunk, sizeof chunk, &done) && done) stream.append(chunk, done);
-    EXPECT_EQ(stream, "Invalid drive letter '1'\r\nUnable to access drive q\r\n");
+    // Then the worker's trailer: its status, 3, as a drive could not be searched.
+    EXPECT_EQ(stream, "Invalid drive letter '1'\r\nUnable to access drive q\r\n" + trailer(3));
     platform_close_handle(launched);
     platform_close_handle(pipe);
 }
