@@ -84,23 +84,45 @@ TEST(Runs, RunsThatTouchAreKeptAndRunsThatShareAClusterCut) {
     }
 }
 
-// A record whose only attribute is this long: a non-resident one shorter
-// than its own header ends the walk, a resident one of that length does not.
-TEST(Runs, AnAttributeShorterThanItsHeaderEndsTheWalk) {
-    for (int non_resident : {0, 1}) {
-        SCOPED_TRACE(non_resident ? "non-resident" : "resident");
-        std::string record(1024, '\0');
-        const uint32_t at = 56, length = 40;
-        put_le(record, NTFS_RECORD_FIRST_ATTRIBUTE, at, 2);
-        put_le(record, at + NTFS_ATTRIBUTE_TYPE, NTFS_TYPE_DATA, 4);
-        put_le(record, at + NTFS_ATTRIBUTE_LENGTH, length, 4);
-        record[at + NTFS_ATTRIBUTE_NON_RESIDENT] = char(non_resident);
-        put_le(record, at + length, NTFS_TYPE_END, 4);
+// A record (in a buffer of exactly its size, so that a read past it is seen
+// by the sanitizer) whose only attribute starts at `at` and is `length`
+// long: whether the walk takes it. A non-resident one shorter than its own
+// header ends the walk, a resident one of that length does not.
+TEST(Runs, TheWalkTakesOnlyAttributesInsideTheRecord) {
+    struct Case {
+        const char* what;
+        uint32_t at, length;
+        int non_resident;
+        uint8_t name_units;  // at name offset 24
+        bool taken;
+    };
+    const Case cases[] = {
+        {"resident, 40 bytes", 56, 40, 0, 0, true},
+        {"non-resident, 40 bytes", 56, 40, 1, 0, false},
+        {"header 8 bytes before the record's end", 1016, 8, 0, 0, false},
+        {"name ending with the attribute", 56, 40, 0, 8, true},
+        {"name one unit past the attribute", 56, 40, 0, 9, false},
+        {"first attribute at the record's start", 0, 40, 0, 0, false},
+        {"first attribute just past the record's header", 24, 40, 0, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> record(1024, 0);
+        auto put = [&](size_t at, uint64_t value, int bytes) {
+            for (int i = 0; i < bytes && at + i < record.size(); ++i)
+                record[at + i] = uint8_t(value >> (8 * i));
+        };
+        put(NTFS_RECORD_FIRST_ATTRIBUTE, c.at, 2);
+        put(c.at + NTFS_ATTRIBUTE_TYPE, NTFS_TYPE_DATA, 4);
+        put(c.at + NTFS_ATTRIBUTE_LENGTH, c.length, 4);
+        put(c.at + NTFS_ATTRIBUTE_NON_RESIDENT, uint64_t(c.non_resident), 1);
+        put(c.at + NTFS_ATTRIBUTE_NAME_LENGTH, c.name_units, 1);
+        put(c.at + NTFS_ATTRIBUTE_NAME_OFFSET, 24, 2);
+        put(c.at + c.length, NTFS_TYPE_END, 4);
         AttributeWalk walk;
-        attribute_walk_start(&walk, reinterpret_cast<const uint8_t*>(record.data()), 1024);
+        attribute_walk_start(&walk, record.data(), uint32_t(record.size()));
         uint32_t got = 0;
-        const uint8_t* attribute = attribute_walk_next(&walk, &got);
-        EXPECT_EQ(attribute != nullptr, !non_resident);
+        EXPECT_EQ(attribute_walk_next(&walk, &got) != nullptr, c.taken);
     }
 }
 
