@@ -5,6 +5,7 @@
 
 #include "base/heap.h"
 #include "search/long_names.h"
+#include "search/matcher.h"
 #include "search/record_source.h"
 
 namespace {
@@ -163,7 +164,10 @@ int build_path(Handle volume, const uint8_t* value, wchar** path, uint32_t* coun
         }
         if (climbed_before(&climbed, number) != 0) break;
         const uint8_t* name = parent_name(volume, reference, buffer, size);
-        if (!name || !levels_push(&levels, name_units(name), name_length(name), *count)) break;
+        // A directory's name ends at its first unit 0, as a matched name does.
+        if (!name || !levels_push(&levels, name_units(name),
+                                  name_end(name_units(name), name_length(name)), *count))
+            break;
         value = name;
     }
     const int extended =

@@ -104,7 +104,19 @@ TEST(Path, ClimbsParentReferencesToTheRoot) {
              fake_add_file(d, 40, 1, {{kRoot, u"d\tx"}});
              fake_add_file(d, 41, 1, {{ref(40, 1), std::u16string(u"a\nb\x7f\x01\0z", 7)}});
          },
-         u"a*", "C:\\d?x\\a?b???z\n"},
+         u"a*", "C:\\d?x\\a?b??\n"},
+        // A name ends at its first unit 0: matched, climbed through and
+        // printed up to it.
+        {"unit 0 inside names",
+         [](FakeDisk& d) {
+             fake_add_file(d, 40, 1, {{kRoot, std::u16string(u"dir\0x", 5)}});
+             fake_add_file(d, 41, 1, {{ref(40, 1), std::u16string(u"a.doc\0evil", 10)}});
+             fake_add_file(d, 42, 1, {{kRoot, std::u16string(u"\0a", 2)}});
+         },
+         u"*.doc", "C:\\dir\\a.doc\n"},
+        {"a name that is a unit 0 first",
+         [](FakeDisk& d) { fake_add_file(d, 42, 1, {{kRoot, std::u16string(u"\0a", 2)}}); },
+         u"", "C:\\\n"},
         {"empty directory name",
          [](FakeDisk& d) {
              fake_add_file(d, 40, 1, {{kRoot, u""}});
