@@ -41,6 +41,8 @@ TEST(Runs, PiecesAreTakenWhereTheirRunsLieAndOnlyWhole) {
         std::vector<DataRun> runs;
         int whole;  // stream_add_piece's answer
         std::vector<DataRun> taken;
+        uint32_t length = 0;   // of the attribute, when shorter than its runs (a byte follows)
+        uint32_t runs_at = 0;  // where the runs are moved to, when not after the header
     };
     const Case cases[] = {
         {"a run stored before the one before it", 15, {{8, 40}, {8, 16}}, 1, {{8, 40}, {8, 16}}},
@@ -48,14 +50,23 @@ TEST(Runs, PiecesAreTakenWhereTheirRunsLieAndOnlyWhole) {
         {"runs ending exactly at the last VCN", 7, {{8, 40}}, 1, {{8, 40}}},
         {"runs stopping short of the last VCN", 15, {{8, 40}}, 0, {{8, 40}}},
         {"a run past the last VCN", 7, {{16, 40}}, 0, {}},
+        // Runs 11 08 28: the attribute ends before the run's last byte.
+        {"a run ending one byte past the attribute", 7, {{8, 40}}, 0, {}, 66},
+        {"a run list inside the attribute's header", 7, {{8, 40}}, 0, {}, 0, 56},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const std::string attribute = non_resident_attribute(
+        std::string attribute = non_resident_attribute(
             NTFS_TYPE_DATA, c.last_vcn, c.runs, (c.last_vcn + 1) * CLUSTER, CLUSTER);
+        if (c.length) attribute[c.length] = 0x30;  // what follows, not the run's byte
+        if (c.runs_at) {
+            attribute.replace(c.runs_at, 4, attribute.substr(NTFS_NONRESIDENT_HEADER_BYTES, 4));
+            put_le(attribute, NTFS_NONRESIDENT_RUNS_OFFSET, c.runs_at, 2);
+        }
         NtfsStream stream{};
         EXPECT_EQ(stream_add_piece(&stream, reinterpret_cast<const uint8_t*>(attribute.data()),
-                                   uint32_t(attribute.size()), TOTAL_CLUSTERS, CLUSTER),
+                                   c.length ? c.length : uint32_t(attribute.size()),
+                                   TOTAL_CLUSTERS, CLUSTER),
                   c.whole);
         EXPECT_TRUE(same_runs(extents_of(stream), c.taken));
         stream_free(&stream);
