@@ -14,6 +14,12 @@ namespace {
 
 uint64_t ref(uint64_t number, uint16_t sequence) { return fake_reference(number, sequence); }
 
+std::string repeat(const std::string& text, size_t times) {
+    std::string out;
+    for (size_t i = 0; i < times; ++i) out += text;
+    return out;
+}
+
 // Users (40) and ann (41) under the root; report.doc (50) in ann.
 void users_ann_report(FakeDisk& d) {
     fake_add_file(d, 40, 2, {{kRoot, u"Users"}});
@@ -99,6 +105,20 @@ TEST(Path, ClimbsParentReferencesToTheRoot) {
              fake_add_file(d, 71, 1, {{ref(62, 1), u"g"}});
          },
          u"g", "C:S\\g\n"},
+        // 20 folders whose numbers the climb's loop check keeps in the even
+        // slots of its first table (its hash, restated to choose them): every
+        // slot must be probed, not every other one.
+        {"a chain of folders crowding the loop check's slots",
+         [](FakeDisk& d) {
+             std::vector<uint64_t> chain;
+             for (uint64_t n = 10; chain.size() < 20; ++n)
+                 if ((((n * 0x9E3779B97F4A7C15ull) >> 40) & 31) % 2 == 0) chain.push_back(n);
+             for (size_t i = 0; i < chain.size(); ++i)
+                 fake_add_file(d, chain[i], 1,
+                               {{i + 1 < chain.size() ? ref(chain[i + 1], 1) : kRoot, u"d"}});
+             fake_add_file(d, 9, 1, {{ref(chain[0], 1), u"f"}});
+         },
+         u"f", "C:\\" + repeat("d\\", 20) + "f\n"},
         {"control characters",
          [](FakeDisk& d) {
              fake_add_file(d, 40, 1, {{kRoot, u"d\tx"}});
@@ -158,12 +178,6 @@ FakeDisk& chain(uint64_t levels, const std::u16string& dir, const std::u16string
     }
     fake_add_file(disk, first + levels, 1, {{ref(first, 1), file}});
     return disk;
-}
-
-std::string repeat(const std::string& text, size_t times) {
-    std::string out;
-    for (size_t i = 0; i < times; ++i) out += text;
-    return out;
 }
 
 // Paths are whole however deep, built once from the end: the bytes asked of
