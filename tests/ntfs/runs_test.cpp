@@ -106,6 +106,8 @@ TEST(Runs, TheWalkTakesOnlyAttributesInsideTheRecord) {
         int non_resident;
         uint8_t name_units;  // at name offset 24
         bool taken;
+        uint32_t value_bytes = 0;  // a resident value at offset 24 this long
+        bool value_taken = true;
     };
     const Case cases[] = {
         {"resident, 40 bytes", 56, 40, 0, 0, true},
@@ -115,6 +117,8 @@ TEST(Runs, TheWalkTakesOnlyAttributesInsideTheRecord) {
         {"name one unit past the attribute", 56, 40, 0, 9, false},
         {"first attribute at the record's start", 0, 40, 0, 0, false},
         {"first attribute just past the record's header", 24, 40, 0, 0, true},
+        {"value ending with the attribute", 56, 40, 0, 0, true, 16, true},
+        {"value one byte past the attribute", 56, 40, 0, 0, true, 17, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -129,11 +133,19 @@ TEST(Runs, TheWalkTakesOnlyAttributesInsideTheRecord) {
         put(c.at + NTFS_ATTRIBUTE_NON_RESIDENT, uint64_t(c.non_resident), 1);
         put(c.at + NTFS_ATTRIBUTE_NAME_LENGTH, c.name_units, 1);
         put(c.at + NTFS_ATTRIBUTE_NAME_OFFSET, 24, 2);
+        put(c.at + NTFS_RESIDENT_VALUE_LENGTH, c.value_bytes, 4);
+        put(c.at + NTFS_RESIDENT_VALUE_OFFSET, 24, 2);
         put(c.at + c.length, NTFS_TYPE_END, 4);
         AttributeWalk walk;
         attribute_walk_start(&walk, record.data(), uint32_t(record.size()));
         uint32_t got = 0;
-        EXPECT_EQ(attribute_walk_next(&walk, &got) != nullptr, c.taken);
+        const uint8_t* attribute = attribute_walk_next(&walk, &got);
+        EXPECT_EQ(attribute != nullptr, c.taken);
+        const uint8_t* value;
+        uint32_t value_length;
+        if (attribute && c.value_bytes) {
+            EXPECT_EQ(attribute_value(attribute, got, &value, &value_length) != 0, c.value_taken);
+        }
     }
 }
 
