@@ -32,6 +32,9 @@ struct Table {
     // one climb out of its order included. The volume then claims what the
     // runs map, and reads as zeros past the bytes built.
     uint64_t byte_bound = 0;
+    // The record a climb asks for once the scan is below the table's middle
+    // (0: the table's last).
+    uint64_t climb = 0;
 };
 
 // A record as the reader returns it: fix-ups applied.
@@ -187,7 +190,8 @@ int wrong_answers(const Table& table) {
         check(k - 1, got);
         if (got.size() < NTFS_REPLY_HEADER_BYTES || got.rfind("failed", 0) == 0) break;
         // A climb out of the scan's block, as from a match in the bottom block.
-        if (k < slots / 2 && !climbed) check(slots - 1, reply_for(volume, slots - 1));
+        const uint64_t climb = table.climb ? table.climb : slots - 1;
+        if (k < slots / 2 && !climbed) check(climb, reply_for(volume, climb));
         climbed = climbed || k < slots / 2;
         k = get_le(got, NTFS_REPLY_NUMBER, 8);
     }
@@ -219,6 +223,10 @@ TEST(MemoryVolume, EveryAnswerFollowsTheNearestLowerRule) {
     std::vector<bool> ends(claimed, false);
     for (uint64_t r = 0; r < 40; ++r) ends[r < 33 ? r : claimed - 40 + r] = true;
     const Case cases[] = {
+        // The scan's block holds records 256-511 when the climb asks for one
+        // in the block above: read once more, not in the scan's place.
+        {"a climb into the block above the scan's",
+         {{{256, 8}}, all_in_use(1024), 128, 1024 * RECORD * 7 / 4 + 4096, 600}},
         {"4 GiB claimed, 40 records in use",
          {{{256, 256}, {claimed_clusters - 258, 1024}, {2, 140}}, ends, claimed / 8,
           claimed / 8 + 3 * SCAN_BLOCK_BYTES}},

@@ -268,6 +268,8 @@ TEST(DamagedImages, NamesVolume) {
         // cannot be read, which the scan's first request meets.
         {"truncated inside the table",
          [](Volume& v) { v.bytes.resize(v.layout.record_at[30]); }, none, READ_REPORT},
+        {"truncated inside the table's last record",
+         [](Volume& v) { v.bytes.resize(v.layout.record_at.back() + 512); }, none, READ_REPORT},
         {"truncated after the table",
          [](Volume& v) {
              const ::Run& last = v.layout.table_runs.back();
