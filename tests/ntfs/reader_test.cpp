@@ -159,7 +159,7 @@ bool have_ntfs_tools() { return have_tool("ntfsinfo") && have_tool("ntfscat"); }
 class ReaderVolumes : public testing::TestWithParam<TestVolumeSpec> {};
 
 TEST_P(ReaderVolumes, AnswersAsNtfs3gReadsTheVolume) {
-    if (!have_ntfs_tools()) GTEST_SKIP() << "ntfsinfo and ntfscat (package ntfs-3g) are needed";
+    if (!have_ntfs_tools()) SKIP_WITHOUT_TOOL("ntfsinfo and ntfscat (package ntfs-3g) are needed");
     UnpackedVolume volume(GetParam());
     if (volume.path.empty()) GTEST_SKIP() << GetParam().file << " is absent";
     IndependentView v = independent_view(volume.path);
@@ -213,7 +213,7 @@ size_t record_zero_offset(const std::string& image) {
 }
 
 TEST(ReaderDamage, TornAndForeignRecordsCountAsNotInUse) {
-    if (!have_ntfs_tools()) GTEST_SKIP() << "ntfsinfo and ntfscat are needed";
+    if (!have_ntfs_tools()) SKIP_WITHOUT_TOOL("ntfsinfo and ntfscat are needed");
     UnpackedVolume volume(NAMES);
     ASSERT_FALSE(volume.path.empty());
     IndependentView v = independent_view(volume.path);
@@ -303,7 +303,7 @@ size_t attribute_of_type(const std::string& record, uint64_t type) {
 }
 
 TEST(ReaderDamage, DamagedTableRecordFailsOrStaysInBounds) {
-    if (!have_ntfs_tools()) GTEST_SKIP() << "ntfsinfo and ntfscat are needed";
+    if (!have_ntfs_tools()) SKIP_WITHOUT_TOOL("ntfsinfo and ntfscat are needed");
     UnpackedVolume volume(NAMES);
     ASSERT_FALSE(volume.path.empty());
     IndependentView v = independent_view(volume.path);
@@ -367,7 +367,7 @@ TEST(ReaderDamage, DamagedTableRecordFailsOrStaysInBounds) {
 }
 
 TEST(ReaderDamage, TruncatedImagesAnswerOrFailWithoutCrashing) {
-    if (!have_ntfs_tools()) GTEST_SKIP() << "ntfsinfo and ntfscat are needed";
+    if (!have_ntfs_tools()) SKIP_WITHOUT_TOOL("ntfsinfo and ntfscat are needed");
     UnpackedVolume volume(NAMES);
     ASSERT_FALSE(volume.path.empty());
     IndependentView v = independent_view(volume.path);
@@ -556,7 +556,7 @@ uint64_t split_table_runs(std::string& image, ListVariant variant) {
 }
 
 TEST(ReaderAttributeList, TableRunsContinuedInAnExtensionRecord) {
-    if (!have_ntfs_tools()) GTEST_SKIP() << "ntfsinfo and ntfscat are needed";
+    if (!have_ntfs_tools()) SKIP_WITHOUT_TOOL("ntfsinfo and ntfscat are needed");
     UnpackedVolume volume(FRAGMENTED);
     ASSERT_FALSE(volume.path.empty());
     IndependentView v = independent_view(volume.path);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
@@ -16,6 +17,7 @@
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -395,7 +397,7 @@ TEST(DamagedImages, NamesVolume) {
 }
 
 TEST(DamagedImages, FragmentedTable) {
-    if (!have_tool("fls")) GTEST_SKIP() << "fls (The Sleuth Kit) is needed";
+    if (!have_tool("fls")) SKIP_WITHOUT_TOOL("fls (The Sleuth Kit) is needed");
     UnpackedVolume intact(fixture_path("fragmented.img.gz"));
     ASSERT_FALSE(intact.path.empty());
     const Layout layout = layout_of(read_file(intact.path));
@@ -576,9 +578,11 @@ TEST(DamagedImages, ImageTruncatedWhileSearching) {
 // The same through a file that starts failing every read (EIO) while the
 // search waits: a FUSE file served by tests/system/failing_file.py.
 TEST(DamagedImages, FileFailingReadsWhileSearching) {
+    // The interpreter run by its full name, isolated (-I): its own library
+    // path, whatever python3 comes first on PATH or the environment names.
     if (access("/dev/fuse", R_OK | W_OK) != 0 ||
-        run_process("/usr/bin/python3", {"-c", "import fusepy"}).status != 0)
-        GTEST_SKIP() << "FUSE and python3-fusepy are needed";
+        run_process("/usr/bin/python3", {"-I", "-c", "import fusepy"}).status != 0)
+        SKIP_WITHOUT_TOOL("FUSE and python3-fusepy are needed");
     UnpackedVolume unpacked(fixture_path("fragmented.img.gz"));
     ASSERT_FALSE(unpacked.path.empty());
     const std::string prefix = make_temp_folder(), mount_point = prefix + "/mnt";
@@ -587,8 +591,12 @@ TEST(DamagedImages, FileFailingReadsWhileSearching) {
     ASSERT_EQ(mkdir(mount_point.c_str(), 0700), 0);
     pid_t server = fork();
     if (server == 0) {
-        execl("/usr/bin/python3", "python3", MORLA_SOURCE_DIR "/tests/system/failing_file.py",
-              image.c_str(), mount_point.c_str(), static_cast<char*>(nullptr));
+        // Ends with the test however it ends (a time-out kills it), and the
+        // mount with the server (auto_unmount).
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        execl("/usr/bin/python3", "/usr/bin/python3", "-I",
+              MORLA_SOURCE_DIR "/tests/system/failing_file.py", image.c_str(),
+              mount_point.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     struct stat st {};
@@ -608,7 +616,7 @@ TEST(DamagedImages, FileFailingReadsWhileSearching) {
     run_process("/bin/umount", {mount_point});
     wait_for_child(server, 30);
     remove_tree(prefix);
-    if (st.st_size == 0) GTEST_SKIP() << "the FUSE file could not be mounted";
+    if (st.st_size == 0) SKIP_WITHOUT_TOOL("the FUSE file could not be mounted");
 }
 
 // The image's pages in the system's cache: what was read of it, read ahead

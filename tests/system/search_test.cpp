@@ -156,7 +156,7 @@ TEST_F(SearchNames, UpperCasePatternFindsWhatLowerCaseFinds) {
 // after the other, in the record's attribute order.
 TEST_F(SearchNames, HardLinkedFilePrintsOncePerLongName) {
     std::string fls = find_tool("fls");
-    if (fls.empty()) GTEST_SKIP() << "fls (The Sleuth Kit) not found";
+    if (fls.empty()) SKIP_WITHOUT_TOOL("fls (The Sleuth Kit) not found");
     std::map<std::string, uint64_t> records = fls_records(fls, drive->image);
     const std::string a = "C:\\docs\\shared.txt", b = "C:\\archive\\2023\\shared-copy.txt";
     ASSERT_TRUE(records.count(a) && records.count(b));
@@ -213,7 +213,7 @@ TEST(SearchHostileNames, EachIsOneLineOfValidUtf8ThatCannotDriveATerminal) {
 // Lines come in descending record numbers, not by name or folder.
 TEST(SearchOrder, OutputFollowsDescendingRecordNumbers) {
     std::string fls = find_tool("fls");
-    if (fls.empty()) GTEST_SKIP() << "fls (The Sleuth Kit) not found";
+    if (fls.empty()) SKIP_WITHOUT_TOOL("fls (The Sleuth Kit) not found");
     for (const char* fixture : {"names.img.gz", "fragmented.img.gz"}) {
         Drive drive(fixture);
         if (drive.image.empty()) continue;
