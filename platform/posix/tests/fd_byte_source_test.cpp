@@ -101,19 +101,6 @@ TEST(FdByteSource, AnUnmappedReadPartlyCachedIsReadWhole) {
     remove_tree(folder);
 }
 
-// Pages of fd's first length bytes the system's cache holds.
-size_t cached_pages(int fd, size_t length) {
-    void* map = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, 0);
-    if (map == MAP_FAILED) return 0;
-    const size_t page = size_t(sysconf(_SC_PAGESIZE));
-    std::vector<unsigned char> in((length + page - 1) / page);
-    size_t count = 0;
-    if (mincore(map, length, in.data()) == 0)
-        for (unsigned char flag : in) count += flag & 1;
-    munmap(map, length);
-    return count;
-}
-
 // The system reads one read-ahead window of a hint and drops the rest: a
 // hint for a whole table must still bring all of it in.
 TEST(FdByteSource, AHintLargerThanTheReadAheadWindowIsReadWhole) {
