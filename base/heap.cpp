@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 int64_t heap_failure_countdown = -1;
+uint64_t heap_requested_bytes = 0;
 
 // gcc says it builds with the address sanitizer by a macro, clang by a feature.
 #if defined(__SANITIZE_ADDRESS__)
@@ -65,6 +66,7 @@ void* heap_alloc(size_t bytes) {
         heap_failure_countdown = -1;
         return nullptr;
     }
+    heap_requested_bytes += bytes;
     size_t capacity = bytes;
     if (bytes <= KEPT_MAX) {
         const size_t klass = class_of(bytes);

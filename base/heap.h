@@ -11,6 +11,9 @@ void heap_free(void* block);
 // Test seam: when positive, the allocation that brings it to 0 fails (and
 // every later one succeeds again). Negative: never fail.
 extern int64_t heap_failure_countdown;
+// Test seam: the bytes requested so far, which bound what was copied into
+// them (a test holds an algorithm's work to it, not to a time).
+extern uint64_t heap_requested_bytes;
 
 // Whether freed blocks are kept for reuse (see heap.cpp): on in optimised
 // builds; off in debug and sanitizer builds, so that memory checkers see

@@ -403,8 +403,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const unsigned char c = static_cast<unsigned char>(output[i]);
             FUZZ_CHECK(c >= 0x20 && c != 0x7F, "a control character in a path");
         }
-        // 32,767 units at most, 3 bytes each at most.
-        FUZZ_CHECK(end - at - volume.prefix.size() <= 3 * 32767, "a path too long");
+        // A name and a backslash per record climbed through, each record
+        // once: 256 units at most per record, 3 bytes each at most.
+        FUZZ_CHECK(end - at - volume.prefix.size() <= 3 * 256 * (volume.record_at.size() + 1),
+                   "a path too long");
         at = end + 1;
     }
     // Each name takes 90 bytes of a record at least (attribute header and

@@ -63,10 +63,20 @@ bool scan_holds(const BlockCache* cache, uint64_t offset);
 
 // The record_size bytes at offset in the table (a multiple of record_size),
 // as stored, from the scan's block, which is read when the offset lies
-// outside it. Valid until the next call. Null with errno set when the block
-// cannot be read.
+// outside it (the blocks below it that hold records in use by the bitmap
+// are asked to be read ahead). Valid until the next call. Null with errno
+// set when the block cannot be read.
 const uint8_t* scan_record(BlockCache* cache, const ByteSource* source, uint32_t cluster_bytes,
-                           const NtfsStream* table, uint64_t offset, uint32_t record_size);
+                           const NtfsStream* table, const NtfsStream* bitmap, uint64_t offset,
+                           uint32_t record_size);
+
+// Asks the source to read ahead the blocks of the table's bytes [from, to)
+// (block-aligned) that hold a record the bitmap marks in use: what the scan
+// will read, and none of a free stretch, however large the table claims to
+// be. Costs a pass over the bitmap's bits for the range.
+void hint_blocks_in_use(BlockCache* cache, const ByteSource* source, uint32_t cluster_bytes,
+                        const NtfsStream* table, const NtfsStream* bitmap, uint32_t record_size,
+                        uint64_t from, uint64_t to);
 
 // Takes the hand around record number, when the scan's block and a bitmap
 // chunk hold it (else the hand stays empty).

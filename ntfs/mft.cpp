@@ -174,16 +174,20 @@ int mft_load(const ByteSource* source, const NtfsGeometry* geometry, MftLayout* 
         layout->valid_length = stream_valid_bytes(&layout->data);
         bool kept = stream_keep_disjoint_runs(&layout->data) &&
                     stream_keep_disjoint_runs(&layout->bitmap);
-        settle(&layout->data, geometry->bytes_per_cluster);
-        settle(&layout->bitmap, geometry->bytes_per_cluster);
         // Bits above the bitmap's valid size read as 0, so no record there
         // is in use; a damaged size would send every search through them.
-        // Nor is any bit beyond the table's last record.
-        layout->bitmap.size = stream_valid_bytes(&layout->bitmap);
+        // Nor is any bit beyond the table's last record. Both are what the
+        // sizes state, before the runs cut them: a record or bit the sizes
+        // place in the table but no kept run maps (a piece in a torn
+        // extension record, a run list that stops early) cannot be read.
         layout->table_bytes = stream_valid_bytes(&layout->data);
-        const uint64_t bitmap_bytes = (layout->table_bytes / size + 7) / 8;
-        if (layout->bitmap.size > bitmap_bytes) layout->bitmap.size = bitmap_bytes;
-        layout->bitmap_bytes = layout->bitmap.size;
+        const uint64_t table_bitmap_bytes = (layout->table_bytes / size + 7) / 8;
+        layout->bitmap_bytes = stream_valid_bytes(&layout->bitmap);
+        if (layout->bitmap_bytes > table_bitmap_bytes) layout->bitmap_bytes = table_bitmap_bytes;
+        settle(&layout->data, geometry->bytes_per_cluster);
+        settle(&layout->bitmap, geometry->bytes_per_cluster);
+        layout->bitmap.size = stream_valid_bytes(&layout->bitmap);
+        if (layout->bitmap.size > layout->bitmap_bytes) layout->bitmap.size = layout->bitmap_bytes;
         // Runs may claim far more than the device holds (an image cut short,
         // a sparse image whose boot sector claims petabytes): only its real
         // bytes are read, and a request that needs the others fails.

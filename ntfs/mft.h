@@ -13,9 +13,10 @@ struct MftLayout {
     NtfsStream bitmap;   // one bit per record, set while the record is in use; cut likewise
                          // and at the table's last record
     uint64_t valid_length;  // $DATA's valid length as record 0 states it
-    // What the table and its bitmap hold by their runs, before the device's
-    // end cut them: a record, or a bit, between the two lies on bytes the
-    // device does not have (an image cut short), and cannot be read.
+    // What the table and its bitmap hold by their sizes, before their runs
+    // and the device's end cut them: a record, or a bit, between the two
+    // lies on bytes no run maps or the device does not have (a run list
+    // that stops early, an image cut short), and cannot be read.
     uint64_t table_bytes;
     uint64_t bitmap_bytes;
 };

@@ -2,9 +2,11 @@
 
 namespace {
 // An attribute starts past the header's fields that place and mark the
-// record; one that would not leave room for its type and length ends it.
+// record; one that would not leave room for what is read of it before its
+// length is checked (type, length and the resident flag) ends it.
 constexpr uint32_t FIRST_ATTRIBUTE_MIN = NTFS_RECORD_FLAGS + 2;
-constexpr uint32_t TYPE_AND_LENGTH_BYTES = NTFS_ATTRIBUTE_LENGTH + 4;
+constexpr uint32_t HEADER_PROBE_BYTES = NTFS_ATTRIBUTE_NON_RESIDENT + 1;
+static_assert(HEADER_PROBE_BYTES > NTFS_ATTRIBUTE_LENGTH + 4 - 1);
 }  // namespace
 
 void attribute_walk_start(AttributeWalk* walk, const uint8_t* record, uint32_t size) {
@@ -16,7 +18,8 @@ void attribute_walk_start(AttributeWalk* walk, const uint8_t* record, uint32_t s
 const uint8_t* attribute_walk_next(AttributeWalk* walk, uint32_t* length) {
     uint32_t at = walk->offset;
     walk->offset = walk->size;  // ends the walk unless this header is sound
-    if (at < FIRST_ATTRIBUTE_MIN || at > walk->size - TYPE_AND_LENGTH_BYTES) return nullptr;
+    if (at < FIRST_ATTRIBUTE_MIN || walk->size < HEADER_PROBE_BYTES ||
+        at > walk->size - HEADER_PROBE_BYTES) return nullptr;
     const uint8_t* attribute = walk->record + at;
     if (ntfs_le32(attribute + NTFS_ATTRIBUTE_TYPE) == NTFS_TYPE_END) return nullptr;
     const uint32_t attribute_length = ntfs_le32(attribute + NTFS_ATTRIBUTE_LENGTH);

@@ -74,12 +74,17 @@ int highest_marked(NtfsVolume* volume, uint64_t number, uint64_t* found) {
 int record_out_of_order(NtfsVolume* volume, uint64_t number, uint8_t* record) {
     const uint32_t size = volume->geometry.record_size;
     // The directories it climbs through lie anywhere below the scan, which
-    // reaches them last: from a search's first match on, the whole table is
-    // asked to be read ahead, as it will be read in the end anyway.
+    // reaches them last: from a search's first match on, the blocks below
+    // the scan's read-ahead that hold records in use are asked to be read
+    // ahead, as the scan will read them in the end anyway (free stretches
+    // are not: the table may claim far more than it uses).
     if (!volume->climbing) {
         volume->climbing = true;
-        stream_prefetch(&volume->source, &volume->mft.data, volume->geometry.bytes_per_cluster, 0,
-                        volume->mft.data.size);
+        ScanBlock* scan = &volume->cache.scan;
+        const uint64_t below = scan->tag ? scan->hinted : volume->mft.data.size;
+        hint_blocks_in_use(&volume->cache, &volume->source, volume->geometry.bytes_per_cluster,
+                           &volume->mft.data, &volume->mft.bitmap, size, 0, below);
+        scan->hinted = 0;
     }
     if (!stream_read(&volume->source, &volume->mft.data, volume->geometry.bytes_per_cluster,
                      number * size, size, record))
@@ -97,7 +102,7 @@ int stored_record(NtfsVolume* volume, uint64_t candidate, bool scan_request, uin
         return record_out_of_order(volume, candidate, record);
     const uint8_t* stored = scan_record(&volume->cache, &volume->source,
                                         volume->geometry.bytes_per_cluster, &volume->mft.data,
-                                        offset, size);
+                                        &volume->mft.bitmap, offset, size);
     if (!stored) return -1;
     return ntfs_copy_fixed_record(record, stored, size);
 }

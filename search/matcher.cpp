@@ -91,17 +91,21 @@ bool holds_zero_unit(const uint8_t* bytes, uint32_t count) {
 }
 }  // namespace
 
+uint32_t name_end(const void* units, uint32_t count) {
+    const uint8_t* bytes = static_cast<const uint8_t*>(units);
+    if (!holds_zero_unit(bytes, count)) return count;
+    uint32_t end = 0;
+    for (wchar c; end < count; ++end) {
+        std::memcpy(&c, bytes + 2 * size_t(end), sizeof c);
+        if (c == 0) break;
+    }
+    return end;
+}
+
 bool last_agrees(const void* units, uint32_t count, wchar unit) {
     const uint8_t* bytes = static_cast<const uint8_t*>(units);
-    uint32_t end = count;
     // A unit 0 inside the name (damage) ends it, as it ends the terminated copy.
-    if (holds_zero_unit(bytes, count)) {
-        end = 0;
-        for (wchar c; end < count; ++end) {
-            std::memcpy(&c, bytes + 2 * size_t(end), sizeof c);
-            if (c == 0) break;
-        }
-    }
+    const uint32_t end = name_end(units, count);
     if (end == 0) return false;
     wchar last;
     std::memcpy(&last, bytes + 2 * size_t(end - 1), sizeof last);

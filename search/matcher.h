@@ -40,6 +40,11 @@ inline bool ends_agree(const void* units, uint32_t count, PatternEnds ends) {
     }
 }
 
+// The units of a counted name (as stored, possibly unaligned) before its
+// first unit 0: the part that is matched, so the part a path holds and a
+// line prints.
+uint32_t name_end(const void* units, uint32_t count);
+
 // Matches a counted name (units as stored, possibly unaligned) through a
 // terminated copy; the copy ends at the first unit 0. 1 for a match, else 0.
 // When the copy cannot be allocated it warns and counts as no match.

@@ -1,26 +1,73 @@
 #include "search/path.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "base/heap.h"
 #include "search/long_names.h"
+#include "search/matcher.h"
 #include "search/record_source.h"
 
 namespace {
 
-// Replaces the path with the name, a backslash and the old path. 0 (path
-// unchanged) when the result would pass the length limit or memory is short.
-int prepend(const uint8_t* name, uint32_t name_count, wchar** path, uint32_t* count) {
-    const uint32_t grown = *count + name_count + 1;
-    if (grown > PATH_MAX_UNITS) return 0;
+// The names climbed through, bottom up, each followed by one unit holding
+// its length (at most 255): the path is written once from them when the
+// climb ends, so a climb costs its depth, not its square. Real paths fit the
+// inline units; a deeper chain moves to the heap, doubling.
+struct Levels {
+    wchar inline_units[512];
+    wchar* units;
+    uint64_t used;
+    uint64_t capacity;
+    uint64_t path_units;  // what the names and their backslashes add
+};
+
+void levels_start(Levels* levels) {
+    levels->units = levels->inline_units;
+    levels->used = levels->path_units = 0;
+    levels->capacity = sizeof levels->inline_units / sizeof levels->inline_units[0];
+}
+
+// Appends a name; 0 when memory is short or the path would pass what a
+// counted path can hold.
+int levels_push(Levels* levels, const uint8_t* name, uint32_t name_count, uint32_t count) {
+    if (count + levels->path_units + name_count + 2 > INT32_MAX) return 0;
+    if (levels->used + name_count + 1 > levels->capacity) {
+        const uint64_t grown = 2 * levels->capacity + name_count + 1;
+        wchar* more = static_cast<wchar*>(heap_alloc(size_t(grown) * sizeof(wchar)));
+        if (!more) return 0;
+        std::memcpy(more, levels->units, size_t(levels->used) * sizeof(wchar));
+        if (levels->units != levels->inline_units) heap_free(levels->units);
+        levels->units = more;
+        levels->capacity = grown;
+    }
+    if (name_count) std::memcpy(levels->units + levels->used, name, size_t(name_count) * sizeof(wchar));
+    levels->used += name_count;
+    levels->units[levels->used++] = wchar(name_count);
+    levels->path_units += name_count + 1;
+    return 1;
+}
+
+// Replaces the path with the levels' names from the top down, each followed
+// by a backslash, then the old path; with a leading backslash when the climb
+// reached the root. 0 (path unchanged) when memory is short.
+int write_path(const Levels* levels, bool rooted, wchar** path, uint32_t* count) {
+    const uint64_t grown = *count + levels->path_units + (rooted ? 1 : 0);
     wchar* joined = static_cast<wchar*>(heap_alloc(size_t(grown) * sizeof(wchar)));
     if (!joined) return 0;
-    if (name_count) std::memcpy(joined, name, size_t(name_count) * sizeof(wchar));
-    joined[name_count] = u'\\';
-    if (*count) std::memcpy(joined + name_count + 1, *path, size_t(*count) * sizeof(wchar));
+    wchar* to = joined;
+    if (rooted) *to++ = u'\\';
+    for (uint64_t end = levels->used; end;) {
+        const uint32_t name_count = levels->units[end - 1];
+        end -= name_count + 1;
+        if (name_count) std::memcpy(to, levels->units + end, size_t(name_count) * sizeof(wchar));
+        to += name_count;
+        *to++ = u'\\';
+    }
+    if (*count) std::memcpy(to, *path, size_t(*count) * sizeof(wchar));
     heap_free(*path);
     *path = joined;
-    *count = grown;
+    *count = uint32_t(grown);
     return 1;
 }
 
@@ -96,36 +143,37 @@ const uint8_t* parent_name(Handle volume, uint64_t reference, uint8_t* buffer, u
 int build_path(Handle volume, const uint8_t* value, wchar** path, uint32_t* count) {
     Climbed climbed;
     climbed_start(&climbed);
+    Levels levels;
+    levels_start(&levels);
 
-    // The level above replaces the one below, so one record buffer is held at
-    // a time and the climb needs no recursion however deep the chain.
-    uint8_t* held = nullptr;
-    int extended = 0;
-    for (;;) {
+    // Each level's name is copied out of its record, so one record buffer
+    // serves the whole climb, which needs no recursion however deep the
+    // chain. Only a loop (a record met again) or a record that cannot be
+    // followed ends it short of the root; its depth has no limit of its own.
+    const uint32_t size = volume_record_size();
+    uint8_t* buffer = size <= UINT32_MAX - RECORD_BUFFER_SPARE
+                          ? static_cast<uint8_t*>(heap_alloc(size_t(size) + RECORD_BUFFER_SPARE))
+                          : nullptr;
+    bool rooted = false;
+    while (buffer) {
         const uint64_t reference = name_parent(value);
         const uint64_t number = reference & NTFS_RECORD_NUMBER_MASK;
         if (number == NTFS_ROOT_RECORD) {
-            if (prepend(nullptr, 0, path, count)) extended = 1;
+            rooted = true;
             break;
         }
-        // Each level adds at least one unit, so the length limit bounds the
-        // levels too; the count is kept explicitly all the same.
-        if (climbed.used >= PATH_MAX_UNITS || climbed_before(&climbed, number) != 0) break;
-        const uint32_t size = volume_record_size();
-        if (size > UINT32_MAX - RECORD_BUFFER_SPARE) break;
-        uint8_t* buffer = static_cast<uint8_t*>(heap_alloc(size_t(size) + RECORD_BUFFER_SPARE));
-        if (!buffer) break;
+        if (climbed_before(&climbed, number) != 0) break;
         const uint8_t* name = parent_name(volume, reference, buffer, size);
-        if (!name || !prepend(name_units(name), name_length(name), path, count)) {
-            heap_free(buffer);
+        // A directory's name ends at its first unit 0, as a matched name does.
+        if (!name || !levels_push(&levels, name_units(name),
+                                  name_end(name_units(name), name_length(name)), *count))
             break;
-        }
-        extended = 1;
-        heap_free(held);
-        held = buffer;
         value = name;
     }
-    heap_free(held);
+    const int extended =
+        (rooted || levels.used) && write_path(&levels, rooted, path, count) ? 1 : 0;
+    heap_free(buffer);
+    if (levels.units != levels.inline_units) heap_free(levels.units);
     if (climbed.slots != climbed.inline_slots) heap_free(climbed.slots);
     return extended;
 }

@@ -32,6 +32,7 @@ void search_record(Handle volume, const uint8_t* record, uint32_t size, const wc
         if (!path) fail_with(platform_error_out_of_memory, u"OOM");
         std::memcpy(path, name_units(value), size_t(count) * sizeof(wchar));
         if (match_name(path, count, pattern)) {
+            count = name_end(path, count);  // what was matched is what is printed
             build_path(volume, value, &path, &count);
             print_match(prefix, path, count);
         }

@@ -70,29 +70,10 @@ size_t console_piece(const wchar* units, size_t count, size_t start, wchar* out,
 size_t encode_utf8(const wchar* units, size_t count, char* text) {
     uint8_t* out = reinterpret_cast<uint8_t*>(text);
     size_t n = 0;
-    for (size_t i = 0; i < count; ++i) {
-        uint32_t c = units[i];
-        if (c < 0x80) {
-            out[n++] = uint8_t(c);
-            continue;
-        }
-        if (is_high(wchar(c)) && i + 1 < count && is_low(units[i + 1])) {
-            uint32_t cp = 0x10000 + ((c - 0xD800) << 10) + (uint32_t(units[++i]) - 0xDC00);
-            out[n++] = uint8_t(0xF0 | (cp >> 18));
-            out[n++] = uint8_t(0x80 | ((cp >> 12) & 0x3F));
-            out[n++] = uint8_t(0x80 | ((cp >> 6) & 0x3F));
-            out[n++] = uint8_t(0x80 | (cp & 0x3F));
-            continue;
-        }
-        if (c >= 0xD800 && c <= 0xDFFF) c = kReplacement;
-        if (c < 0x800) {
-            out[n++] = uint8_t(0xC0 | (c >> 6));
-            out[n++] = uint8_t(0x80 | (c & 0x3F));
-        } else {
-            out[n++] = uint8_t(0xE0 | (c >> 12));
-            out[n++] = uint8_t(0x80 | ((c >> 6) & 0x3F));
-            out[n++] = uint8_t(0x80 | (c & 0x3F));
-        }
+    for (size_t i = 0; i < count;) {
+        size_t took;
+        n += utf8_put(utf16_take(units + i, count - i, &took), out + n);
+        i += took;
     }
     return n;
 }
@@ -102,18 +83,8 @@ size_t decode_utf8(Utf8Carry* carry, const uint8_t* bytes, size_t count, wchar* 
     for (size_t i = 0; i < count; ++i) {
         const uint8_t b = bytes[i];
         if (carry->needed) {
-            if (b >= carry->low && b <= carry->high) {
-                carry->code = carry->code << 6 | (b & 0x3F);
-                carry->low = 0x80;
-                carry->high = 0xBF;
-                if (--carry->needed) continue;
-                const uint32_t c = carry->code;
-                if (c < 0x10000) {
-                    out[n++] = wchar(c);
-                } else {
-                    out[n++] = wchar(0xD800 + ((c - 0x10000) >> 10));
-                    out[n++] = wchar(0xDC00 + ((c - 0x10000) & 0x3FF));
-                }
+            if (utf8_continue(carry, b)) {
+                if (!carry->needed) n += utf16_put(carry->code, out + n);
                 continue;
             }
             // Cut short: what came so far is one malformed character, and
@@ -121,20 +92,9 @@ size_t decode_utf8(Utf8Carry* carry, const uint8_t* bytes, size_t count, wchar* 
             carry->needed = 0;
             out[n++] = kReplacement;
         }
-        *carry = Utf8Carry{0, 0, 0x80, 0xBF};
-        if (b < 0x80) {
-            out[n++] = b;
-        } else if (b >= 0xC2 && b <= 0xDF) {
-            *carry = Utf8Carry{b & 0x1Fu, 1, 0x80, 0xBF};
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            *carry = Utf8Carry{b & 0x0Fu, 2, uint8_t(b == 0xE0 ? 0xA0 : 0x80),
-                               uint8_t(b == 0xED ? 0x9F : 0xBF)};
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            *carry = Utf8Carry{b & 0x07u, 3, uint8_t(b == 0xF0 ? 0x90 : 0x80),
-                               uint8_t(b == 0xF4 ? 0x8F : 0xBF)};
-        } else {
-            out[n++] = kReplacement;
-        }
+        *carry = utf8_lead(b);
+        if (carry->needed) continue;
+        out[n++] = carry->code == 0xFFFFFFFF ? kReplacement : wchar(carry->code);
     }
     return n;
 }

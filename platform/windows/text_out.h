@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "platform/utf8.h"
 
 // A high surrogate that ended one write, held back until the next write of
 // the same stream shows whether a low surrogate completes it. 0 when none.
@@ -39,15 +40,6 @@ size_t console_piece(const wchar* units, size_t count, size_t start, wchar* out,
 // UTF-8 for mended text (room for 3 * count bytes); a lone surrogate that
 // still arrives becomes U+FFFD. Returns the bytes stored.
 size_t encode_utf8(const wchar* units, size_t count, char* out);
-
-// A UTF-8 character begun in one piece of bytes and not yet complete: its
-// bits so far, the continuation bytes it still needs, and the range the next
-// of them must lie in (which keeps out overlong forms and surrogates).
-struct Utf8Carry {
-    uint32_t code;
-    uint8_t needed;
-    uint8_t low, high;
-};
 
 // UTF-16 for UTF-8 bytes that arrive in pieces (room for count + 1 units): a
 // character split between two pieces comes out whole with the second, and

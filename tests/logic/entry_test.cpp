@@ -45,6 +45,10 @@ TEST_F(Entry, DriveLettersAreCheckedByTheirFirstUnit) {
         {{u""}, "Invalid drive letter ''\n"},
         {{u"\u00e9"}, "Invalid drive letter '\xc3\xa9'\n"},
         {{u"[", u"@"}, "Invalid drive letter '['\nInvalid drive letter '@'\n"},
+        {{u"A", u"Z", u"a", u"z"},
+         "Unable to access drive A\nUnable to access drive Z\nUnable to access drive a\n"
+         "Unable to access drive z\n"},
+        {{u"`", u"{"}, "Invalid drive letter '`'\nInvalid drive letter '{'\n"},
     };
     for (const Case& c : cases) {
         fake_reset();

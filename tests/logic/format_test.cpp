@@ -62,16 +62,20 @@ TEST(Formatter, TerminatingAlwaysEndsWithNul) {
 
 TEST(Print, ASurrogatePairIsNeverSplitBetweenWrites) {
     // Long prints go out in pieces; a character beyond U+FFFF on a piece's
-    // boundary must still reach the stream whole.
-    for (size_t before = 500; before < 530; ++before) {
-        fake_reset();
-        std::u16string text(before, u'a');
-        text += u"\U0001F600\n";
-        print_out(u"%s", text.c_str());
-        EXPECT_EQ(fake_out, text);
-        for (const std::u16string& piece : fake_out_writes) {
-            ASSERT_FALSE(piece.empty());
-            EXPECT_FALSE(piece.back() >= 0xD800 && piece.back() <= 0xDBFF) << before;
+    // boundary must still reach the stream whole, through the plain print and
+    // the safe one (the one of paths).
+    for (bool safe : {false, true}) {
+        for (size_t before = 500; before < 530; ++before) {
+            fake_reset();
+            std::u16string text(before, u'a');
+            text += u"\U0001F600";
+            if (safe) print_stream_safe(STREAM_OUT, u"%s\n", text.c_str());
+            else print_out(u"%s\n", text.c_str());
+            EXPECT_EQ(fake_out, text + u"\n");
+            for (const std::u16string& piece : fake_out_writes) {
+                ASSERT_FALSE(piece.empty());
+                EXPECT_FALSE(piece.back() >= 0xD800 && piece.back() <= 0xDBFF) << before;
+            }
         }
     }
 }

@@ -15,7 +15,9 @@ struct KeepFreed {
     ~KeepFreed() { heap_keep_freed = saved; }
 };
 
-const size_t SIZES[] = {0, 1, 15, 16, 17, 1000, 1024, 1025, 1039, 2048, 4097, 65536, 65537, 1 << 20};
+// Each class's edges: a multiple of its step and one past it, small and large.
+const size_t SIZES[] = {0,    1,    15,   16,   17,   32,   33,   40,    48,    56,  64,
+                        1000, 1024, 1025, 1039, 2048, 2049, 3000, 3072, 4097, 65536, 65537, 1 << 20};
 
 void fill(void* block, size_t bytes, unsigned char seed) {
     auto* p = static_cast<unsigned char*>(block);

@@ -180,6 +180,8 @@ TEST_F(Volumes, FailureTable) {
         {"next volume fails for another reason", -1, 0, 1, false, unable_c},
         {"volume name of a folder mount to open", 4, 0, -1, false, "Out of memory!\n" + unable_d,
          u"D:\\mnt\\"},
+        {"device path of a folder mount", 3, 0, -1, false, "Out of memory!\n" + unable_d,
+         u"D:\\mnt\\"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

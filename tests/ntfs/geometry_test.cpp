@@ -18,6 +18,7 @@ TEST(BootSector, LargestSizesAreAcceptedAndTheNextRefused) {
         uint8_t sectors_per_cluster;
         uint8_t clusters_per_record;
         uint32_t cluster, record;  // 0: refused
+        uint64_t sectors = 1 << 20, mft_lcn = 4;
     };
     const Case cases[] = {
         {"512-byte sectors, 4 KiB clusters", 512, 8, 0xF6, 4096, 1024},
@@ -31,6 +32,13 @@ TEST(BootSector, LargestSizesAreAcceptedAndTheNextRefused) {
         {"64 KiB records", 512, 8, 0xF0, 4096, 64 << 10},
         {"128 KiB records", 512, 8, 0xEF, 0, 0},
         {"records of one 4 KiB cluster", 512, 8, 1, 4096, 4096},
+        {"512-byte records", 512, 8, 0xF7, 4096, 512},
+        {"256-byte records", 512, 8, 0xF8, 0, 0},
+        {"0 sectors per cluster", 512, 0, 0xF6, 0, 0},
+        {"3 sectors per cluster", 512, 3, 0xF6, 0, 0},
+        // 512-byte clusters: the table's first record fills the last two.
+        {"room for one record before the volume's end", 512, 1, 0xF6, 512, 1024, 10, 8},
+        {"room for half a record", 512, 1, 0xF6, 0, 0, 10, 9},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -39,8 +47,8 @@ TEST(BootSector, LargestSizesAreAcceptedAndTheNextRefused) {
         put_le(sector, NTFS_BOOT_BYTES_PER_SECTOR, c.bytes_per_sector, 2);
         sector[NTFS_BOOT_SECTORS_PER_CLUSTER] = char(c.sectors_per_cluster);
         sector[NTFS_BOOT_CLUSTERS_PER_RECORD] = char(c.clusters_per_record);
-        put_le(sector, NTFS_BOOT_SECTORS, 1 << 20, 8);
-        put_le(sector, NTFS_BOOT_MFT_LCN, 4, 8);
+        put_le(sector, NTFS_BOOT_SECTORS, c.sectors, 8);
+        put_le(sector, NTFS_BOOT_MFT_LCN, c.mft_lcn, 8);
         NtfsGeometry geometry{};
         const int parsed =
             ntfs_parse_boot_sector(reinterpret_cast<const uint8_t*>(sector.data()), &geometry);

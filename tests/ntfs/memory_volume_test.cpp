@@ -28,6 +28,13 @@ struct Table {
     std::vector<Run> runs;     // where the table lies, in VCN order
     std::vector<bool> in_use;  // one per record slot
     uint64_t bitmap_bytes;     // the bitmap's size: one bit per record it covers
+    // When not 0, the most bytes the scan may read and ask to be read ahead,
+    // one climb out of its order included. The volume then claims what the
+    // runs map, and reads as zeros past the bytes built.
+    uint64_t byte_bound = 0;
+    // The record a climb asks for once the scan is below the table's middle
+    // (0: the table's last).
+    uint64_t climb = 0;
 };
 
 // A record as the reader returns it: fix-ups applied.
@@ -48,26 +55,31 @@ std::string plain_record(uint64_t number) {
     return record;
 }
 
+uint64_t volume_clusters(const Table& table) {
+    uint64_t end = VOLUME_CLUSTERS;
+    for (const Run& run : table.runs) end = std::max(end, run.lcn + run.clusters);
+    return end;
+}
+
 std::string make_volume(const Table& table) {
     std::string image(VOLUME_CLUSTERS * CLUSTER, '\0');
     image.replace(NTFS_BOOT_OEM_ID, 8, "NTFS    ");
     put_le(image, NTFS_BOOT_BYTES_PER_SECTOR, 512, 2);
     image[NTFS_BOOT_SECTORS_PER_CLUSTER] = CLUSTER / 512;
-    put_le(image, NTFS_BOOT_SECTORS, VOLUME_CLUSTERS * (CLUSTER / 512), 8);
+    put_le(image, NTFS_BOOT_SECTORS, volume_clusters(table) * (CLUSTER / 512), 8);
     put_le(image, NTFS_BOOT_MFT_LCN, table.runs[0].lcn, 8);
     image[NTFS_BOOT_CLUSTERS_PER_RECORD] = char(-10);  // 1024-byte records
 
     const uint64_t records = table.in_use.size();
-    std::vector<std::string> stored;
-    for (uint64_t r = 0; r < records; ++r) stored.push_back(plain_record(r));
-    std::string& zero = stored[0];
+    std::string zero = plain_record(0);
     zero.replace(FIRST_ATTRIBUTE, std::string::npos, "");
     uint64_t clusters = 0;
     for (const Run& run : table.runs) clusters += run.clusters;
     zero += non_resident_attribute(NTFS_TYPE_DATA, clusters - 1, table.runs, records * RECORD,
                                    CLUSTER);
-    zero += non_resident_attribute(NTFS_TYPE_BITMAP, 0, {{1, BITMAP_LCN}}, table.bitmap_bytes,
-                                   CLUSTER);
+    const uint64_t bitmap_clusters = (table.bitmap_bytes + CLUSTER - 1) / CLUSTER;
+    zero += non_resident_attribute(NTFS_TYPE_BITMAP, bitmap_clusters - 1,
+                                   {{bitmap_clusters, BITMAP_LCN}}, table.bitmap_bytes, CLUSTER);
     zero += std::string("\xFF\xFF\xFF\xFF\0\0\0\0", 8);
     zero.resize(RECORD, '\0');
     // Every record is stored, free or not, as a freed record keeps its bytes:
@@ -76,8 +88,8 @@ std::string make_volume(const Table& table) {
     for (const Run& run : table.runs) {
         for (uint64_t at = 0; at < run.clusters * CLUSTER; at += RECORD) {
             const uint64_t r = (vcn * CLUSTER + at) / RECORD;
-            if (r >= records) break;
-            std::string record = stored[r];
+            if (r >= records || run.lcn * CLUSTER + at >= image.size()) break;
+            std::string record = r ? plain_record(r) : zero;
             protect_record(record);
             image.replace(run.lcn * CLUSTER + at, RECORD, record);
         }
@@ -88,9 +100,23 @@ std::string make_volume(const Table& table) {
     return image;
 }
 
+// The built bytes, zeros past them; what was read and hinted, counted.
+struct Memory {
+    std::string image;
+    uint64_t moved = 0;
+};
+
 int read_memory(void* context, uint64_t offset, void* dest, size_t length) {
-    std::memcpy(dest, static_cast<const std::string*>(context)->data() + offset, length);
+    Memory* m = static_cast<Memory*>(context);
+    std::memset(dest, 0, length);
+    if (offset < m->image.size())
+        std::memcpy(dest, m->image.data() + offset, std::min<uint64_t>(length, m->image.size() - offset));
+    m->moved += length;
     return 1;
+}
+
+void hint_memory(void* context, uint64_t, uint64_t length) {
+    static_cast<Memory*>(context)->moved += length;
 }
 
 // The reply the nearest-lower rule gives for number, or "failed <errno>".
@@ -123,17 +149,18 @@ std::string reply_for(NtfsVolume* volume, uint64_t number) {
 // Asks as the scan does (downward, each request below the last answer), then
 // every slot and a few references out of order; returns the wrong answers.
 int wrong_answers(const Table& table) {
-    std::string image = make_volume(table);
+    Memory memory{make_volume(table)};
     // Record 0's bytes are its attributes, not a plain record.
     const std::string zero_expected = [&] {
-        std::string record = image.substr(table.runs[0].lcn * CLUSTER, RECORD);
+        std::string record = memory.image.substr(table.runs[0].lcn * CLUSTER, RECORD);
         apply_fixups(record);
         return record;
     }();
     ByteSource source{};
-    source.context = &image;
-    source.length = image.size();
+    source.context = &memory;
+    source.length = table.byte_bound ? volume_clusters(table) * CLUSTER : memory.image.size();
     source.read = read_memory;
+    source.prefetch = hint_memory;
     NtfsVolume* volume = ntfs_open(&source);
     if (!volume) {
         ADD_FAILURE() << "no volume, errno " << errno;
@@ -142,7 +169,8 @@ int wrong_answers(const Table& table) {
     const uint64_t slots = table.in_use.size();
     std::vector<uint64_t> asks;
     std::vector<uint64_t> scattered;
-    for (uint64_t i = 0; i < slots + 2; ++i) scattered.push_back((i * 7919) % (slots + 2));
+    for (uint64_t i = 0; i < std::min<uint64_t>(slots + 2, table.byte_bound ? 16 : 2048); ++i)
+        scattered.push_back((i * 7919) % (slots + 2));
     for (uint64_t n : {uint64_t(5) | uint64_t(3) << 48, ~uint64_t(0)}) scattered.push_back(n);
     int wrong = 0;
     auto check = [&](uint64_t number, const std::string& got) {
@@ -155,11 +183,20 @@ int wrong_answers(const Table& table) {
                           << ", expected "
                           << (want.size() > 8 ? std::to_string(get_le(want, 0, 8)) : want);
     };
+    memory.moved = 0;
+    bool climbed = false;
     for (uint64_t k = slots; k > 0;) {
         const std::string got = reply_for(volume, k - 1);
         check(k - 1, got);
         if (got.size() < NTFS_REPLY_HEADER_BYTES || got.rfind("failed", 0) == 0) break;
+        // A climb out of the scan's block, as from a match in the bottom block.
+        const uint64_t climb = table.climb ? table.climb : slots - 1;
+        if (k < slots / 2 && !climbed) check(climb, reply_for(volume, climb));
+        climbed = climbed || k < slots / 2;
         k = get_le(got, NTFS_REPLY_NUMBER, 8);
+    }
+    if (table.byte_bound) {
+        EXPECT_LE(memory.moved, table.byte_bound);
     }
     for (uint64_t n : scattered) check(n, reply_for(volume, n));
     ntfs_close(volume);
@@ -177,7 +214,22 @@ TEST(MemoryVolume, EveryAnswerFollowsTheNearestLowerRule) {
     for (uint64_t r = 300; r <= 800; ++r) stretch[r] = false;  // the scan jumps a whole block
     std::vector<bool> top_free = all_in_use(1032);
     for (uint64_t r = 1016; r < 1032; ++r) top_free[r] = r % 3 == 0;
+    // A table claiming 4 GiB, 40 records in use at its two ends (its last
+    // piece inside the bytes built, the one before it far past them): the
+    // scan jumps over the free stretch, and a climb from its bottom block
+    // reads nothing of it either. Read: the bitmap once, and about the two
+    // blocks in use, each read and asked to be read ahead.
+    const uint64_t claimed = uint64_t(4) << 20, claimed_clusters = claimed * RECORD / CLUSTER;
+    std::vector<bool> ends(claimed, false);
+    for (uint64_t r = 0; r < 40; ++r) ends[r < 33 ? r : claimed - 40 + r] = true;
     const Case cases[] = {
+        // The scan's block holds records 256-511 when the climb asks for one
+        // in the block above: read once more, not in the scan's place.
+        {"a climb into the block above the scan's",
+         {{{256, 8}}, all_in_use(1024), 128, 1024 * RECORD * 7 / 4 + 4096, 600}},
+        {"4 GiB claimed, 40 records in use",
+         {{{256, 256}, {claimed_clusters - 258, 1024}, {2, 140}}, ends, claimed / 8,
+          claimed / 8 + 3 * SCAN_BLOCK_BYTES}},
         {"records 300-800 free", {{{256, 8}}, stretch, 128}},
         {"table pieces stored backward, the last touching the one before",
          {{{128, 300}, {64, 100}, {64, 164}}, all_in_use(1024), 128}},

@@ -4,8 +4,8 @@
 Serves IMAGE read-only as MOUNTPOINT/volume.img through FUSE, bypassing the
 kernel's page cache (direct_io) so that every read reaches this program, and
 answers every read with EIO once the file IMAGE.fail exists: a device that
-starts failing while a search reads it. Runs until unmounted. Needs the
-Debian package python3-fusepy.
+starts failing while a search reads it. Runs until unmounted; the mount
+goes when it ends, however it ends. Needs the Debian package python3-fusepy.
 """
 import errno
 import os
@@ -43,4 +43,5 @@ class FailingFile(Operations):
 if __name__ == "__main__":
     if len(sys.argv) != 3:
         sys.exit(__doc__)
-    FUSE(FailingFile(sys.argv[1]), sys.argv[2], foreground=True, ro=True, direct_io=True)
+    FUSE(FailingFile(sys.argv[1]), sys.argv[2], foreground=True, ro=True, direct_io=True,
+         auto_unmount=True)

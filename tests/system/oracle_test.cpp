@@ -40,7 +40,7 @@ class OracleVolumes : public testing::TestWithParam<TestVolumeSpec> {};
 TEST_P(OracleVolumes, EveryNameMorlaPrintsIsWhatAnIndependentListingHolds) {
     // Only an administrator gets as far as the drives.
     if (geteuid() != 0) GTEST_SKIP() << "needs root";
-    if (!have_tool("fls") && !have_tool("ntfsls")) GTEST_SKIP() << "neither fls nor ntfsls found";
+    if (!have_tool("fls") && !have_tool("ntfsls")) SKIP_WITHOUT_TOOL("neither fls nor ntfsls found");
     UnpackedVolume volume(GetParam());
     if (volume.path.empty()) GTEST_SKIP() << GetParam().file << " is absent";
     std::multiset<std::string> expected;

@@ -2,6 +2,7 @@
 // captures its standard output, standard error and exit status. Linux only.
 #pragma once
 
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <string>
@@ -35,3 +36,12 @@ ProcessResult run_morla(const std::vector<std::string>& args,
                         const std::map<std::string, std::string>& env = {},
                         int timeout_seconds = 60,
                         const std::function<void()>& on_first_output = nullptr);
+
+// Skips a test whose tool or system service is missing, with why. Where CI
+// installed them all (MORLA_TOOLS_INSTALLED set) a missing one is a fault of
+// the machine, and the test fails instead of passing unseen.
+#define SKIP_WITHOUT_TOOL(why)                                       \
+    do {                                                             \
+        if (std::getenv("MORLA_TOOLS_INSTALLED")) FAIL() << why;     \
+        GTEST_SKIP() << why;                                         \
+    } while (0)

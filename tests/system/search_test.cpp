@@ -156,7 +156,7 @@ TEST_F(SearchNames, UpperCasePatternFindsWhatLowerCaseFinds) {
 // after the other, in the record's attribute order.
 TEST_F(SearchNames, HardLinkedFilePrintsOncePerLongName) {
     std::string fls = find_tool("fls");
-    if (fls.empty()) GTEST_SKIP() << "fls (The Sleuth Kit) not found";
+    if (fls.empty()) SKIP_WITHOUT_TOOL("fls (The Sleuth Kit) not found");
     std::map<std::string, uint64_t> records = fls_records(fls, drive->image);
     const std::string a = "C:\\docs\\shared.txt", b = "C:\\archive\\2023\\shared-copy.txt";
     ASSERT_TRUE(records.count(a) && records.count(b));
@@ -173,7 +173,8 @@ TEST_F(SearchNames, HardLinkedFilePrintsOncePerLongName) {
 
 // Names made to drive a terminal, and names no UTF-8 could make (lone
 // surrogates, U+0000), each print as one line of valid UTF-8 in which every
-// such character shows as '?' or U+FFFD.
+// such character shows as '?' or U+FFFD; a name ends at a unit 0, as it
+// does when matched.
 TEST(SearchHostileNames, EachIsOneLineOfValidUtf8ThatCannotDriveATerminal) {
     Drive drive("hostile-names.img.gz");
     if (drive.image.empty()) GTEST_SKIP() << "tests/fixtures/hostile-names.img.gz is absent";
@@ -188,7 +189,7 @@ TEST(SearchHostileNames, EachIsOneLineOfValidUtf8ThatCannotDriveATerminal) {
         h + "del?.txt",          h + "e-acute-\xc3\xa9.txt",
         h + "lone-" + fffd + ".txt", h + "high-" + fffd + ".txt",
         h + "pair-" + fffd + fffd + ".txt", h + "e-acute-" + fffd + fffd + ".txt",
-        h + "nul-?.txt"};
+        h + "nul-"};
     Lines shown;
     for (const std::string& line : lines_of(r.out))
         if (line.rfind(h, 0) == 0) shown.insert(line);
@@ -212,7 +213,7 @@ TEST(SearchHostileNames, EachIsOneLineOfValidUtf8ThatCannotDriveATerminal) {
 // Lines come in descending record numbers, not by name or folder.
 TEST(SearchOrder, OutputFollowsDescendingRecordNumbers) {
     std::string fls = find_tool("fls");
-    if (fls.empty()) GTEST_SKIP() << "fls (The Sleuth Kit) not found";
+    if (fls.empty()) SKIP_WITHOUT_TOOL("fls (The Sleuth Kit) not found");
     for (const char* fixture : {"names.img.gz", "fragmented.img.gz"}) {
         Drive drive(fixture);
         if (drive.image.empty()) continue;

@@ -7,8 +7,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <thread>
+#include <vector>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -81,5 +83,16 @@ void detach_loop_disk(LoopDisk* disk) {
     if (disk->hold_fd >= 0) close(disk->hold_fd);
     disk->hold_fd = -1;
     disk->device.clear();
+}
+size_t cached_pages(int fd, size_t length) {
+    void* map = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, 0);
+    if (map == MAP_FAILED) return 0;
+    const size_t page = size_t(sysconf(_SC_PAGESIZE));
+    std::vector<unsigned char> in((length + page - 1) / page);
+    size_t count = 0;
+    if (mincore(map, length, in.data()) == 0)
+        for (unsigned char flag : in) count += flag & 1;
+    munmap(map, length);
+    return count;
 }
 #endif

@@ -2,6 +2,7 @@
 // temporary prefix folders whose dosdevices entries name them. Linux only.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // A fresh empty folder under the system's temporary folder.
@@ -31,3 +32,7 @@ struct LoopDisk {
 // nothing left attached, when the machine cannot.
 LoopDisk attach_loop_disk(const std::string& image, int partitions);
 void detach_loop_disk(LoopDisk* disk);
+
+// Pages of fd's first length bytes the system's cache holds: what was read
+// of a file or device, read-ahead included (no count of reads shows that).
+size_t cached_pages(int fd, size_t length);

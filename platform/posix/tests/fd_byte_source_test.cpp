@@ -65,17 +65,40 @@ TEST(FdByteSource, ReadsOfAFileCutShortFailInsteadOfFaulting) {
     remove_tree(folder);
 }
 
-// Pages of fd's first length bytes the system's cache holds.
-size_t cached_pages(int fd, size_t length) {
-    void* map = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, 0);
-    if (map == MAP_FAILED) return 0;
-    const size_t page = size_t(sysconf(_SC_PAGESIZE));
-    std::vector<unsigned char> in((length + page - 1) / page);
-    size_t count = 0;
-    if (mincore(map, length, in.data()) == 0)
-        for (unsigned char flag : in) count += flag & 1;
-    munmap(map, length);
-    return count;
+// Without a map (a device that cannot be mapped), a small read whose first
+// pages the system's cache holds takes them at once and reads the rest from
+// where they end.
+TEST(FdByteSource, AnUnmappedReadPartlyCachedIsReadWhole) {
+    const std::string folder = make_temp_folder();
+    const std::string file = folder + "/volume.img";
+    std::string bytes(1 << 20, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7 + i / 4096);
+    write_file(file, bytes);
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    FdByteSource fd_source;
+    ByteSource source;
+    fd_source_start(&fd_source, fd, &source);
+    fd_source.map_state = FD_MAP_NONE;
+    const struct {
+        uint64_t offset, cached;  // the read's first `cached` bytes are in the cache
+        size_t length;
+    } reads[] = {{64 * 1024, 4096, 8192}, {300 * 1024, 12288, 60 * 1024}, {600 * 1024, 0, 4096}};
+    for (const auto& r : reads) {
+        SCOPED_TRACE(r.offset);
+        fdatasync(fd);
+        posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+        posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);  // no read-ahead past the cached part
+        std::string got(r.length, '\0');
+        if (r.cached) {
+            ASSERT_EQ(pread(fd, got.data(), r.cached, off_t(r.offset)), ssize_t(r.cached));
+        }
+        ASSERT_EQ(source.read(source.context, r.offset, got.data(), r.length), 1);
+        EXPECT_TRUE(got == bytes.substr(r.offset, r.length));
+    }
+    fd_source_release(&fd_source);
+    close(fd);
+    remove_tree(folder);
 }
 
 // The system reads one read-ahead window of a hint and drops the rest: a

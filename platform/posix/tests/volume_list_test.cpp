@@ -148,6 +148,7 @@ Drives make_drives(const NtfsImage* image, const std::string& prefix_name = "") 
     link_drive(d.prefix, 'f', d.prefix + "/missing.img");
     fs::create_symlink(d.fat, d.prefix + "/fat-link.img");
     link_drive(d.prefix, 'g', d.prefix + "/fat-link.img");
+    link_drive(d.prefix, 'z', d.fat);  // the last letter
     fs::create_directories(d.prefix + "/drive_c");
     fs::create_symlink("../drive_c", d.prefix + "/dosdevices/c:");
     return d;
@@ -208,7 +209,7 @@ TEST(VolumeList, DistinctTargetsInLetterOrderWithTheirDriveRootsThenBlockDevices
         };
         const Case cases[] = {
             {0, std::u16string(u"C:\\\0E:\\\0\0", 9)},
-            {1, std::u16string(u"D:\\\0G:\\\0\0", 9)},
+            {1, std::u16string(u"D:\\\0G:\\\0Z:\\\0\0", 13)},
             {2, std::u16string(u"F:\\\0\0", 5)},
         };
         for (const Case& c : cases) EXPECT_EQ(mount_paths(names[c.volume]), c.list);
