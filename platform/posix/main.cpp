@@ -3,10 +3,12 @@
 // bytes to UTF-16 without loss, keeps them for GetCommandLineW's stand-in,
 // and makes a failed write to a reader that went away an EPIPE, never a
 // signal.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
+#include <new>
 #include <vector>
 
 #include "base/relay_trailer.h"
@@ -16,7 +18,19 @@
 #include "platform/posix/relay/worker.h"
 #include "platform/posix/utf8.h"
 
+namespace {
+
+// The library's containers end the process by an abort when memory runs out
+// (no room is left even to throw): a report and its code instead.
+[[noreturn]] void out_of_memory() {
+    platform_set_last_error(ENOMEM);
+    fatal_report(u"Allocate memory");
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    std::set_new_handler(out_of_memory);
     // A reader that went away fails the write (EPIPE), which ends the run
     // quietly with that code: never a death by signal.
     std::signal(SIGPIPE, SIG_IGN);

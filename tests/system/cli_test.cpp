@@ -294,5 +294,29 @@ TEST(Streams, AFailedWriteEndsTheRunWithItsCode) {
     if (!image.empty()) remove_tree(image.substr(0, image.rfind('/')));
 }
 
+// Memory that runs out at any point of a run ends it with a report and a
+// status, never by a signal (the library's containers abort by default).
+// The sanitizers reserve more address space than any limit here leaves.
+#if !defined(__SANITIZE_ADDRESS__)
+TEST(Streams, MemoryThatRunsOutEndsTheRunWithAStatusNotASignal) {
+    std::string image = unpack_image(fixture_path("names.img.gz"));
+    if (geteuid() != 0 || image.empty()) GTEST_SKIP() << "needs root and the fixture";
+    std::string prefix = make_temp_folder();
+    link_drive(prefix, 'c', image);
+    for (int limit = 4000; limit <= 24000; limit += 400) {
+        SCOPED_TRACE(limit);
+        ProcessResult r = run_process("/bin/sh", {"-c", "ulimit -v $1; exec \"$0\" '*' c x",
+                                                  MORLA_BINARY, std::to_string(limit)},
+                                      {{"WINEPREFIX", prefix}}, 30);
+        EXPECT_LT(r.status, 128) << r.err;
+        if (r.status != 0) {
+            EXPECT_NE(r.err, "");
+        }
+    }
+    remove_tree(prefix);
+    remove_tree(image.substr(0, image.rfind('/')));
+}
+#endif
+
 }  // namespace
 #endif
