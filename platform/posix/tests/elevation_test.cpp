@@ -624,23 +624,52 @@ TEST_F(RealSudo, RequesterEndsAfterTheSudoItStarted) {
     EXPECT_EQ(result.out, "Unable to access drive q\nafter\n");
 }
 
+// A process of the administrator whose working folder and root are a folder
+// inside the administrator's 0700 folder: /proc/PID/cwd and /proc/PID/root
+// lead there.
+pid_t process_inside(const std::string& inside, const passwd* owner) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        gid_t group = owner->pw_gid;
+        if (chroot(inside.c_str()) != 0 || chdir("/") != 0 || setgroups(1, &group) != 0 ||
+            setresgid(group, group, group) != 0 || setresuid(owner->pw_uid, owner->pw_uid, owner->pw_uid) != 0)
+            _exit(1);
+        alarm(120);
+        for (;;) pause();
+    }
+    return pid;
+}
+
 // What a rule for Morla grants a user outside the administrators' groups:
-// root's rights for block devices, and the images they could read anyway. An
+// root's rights for block devices, and the images they could read anyway;
+// nothing of root's takes their paths further, not even through /proc. An
 // administrator keeps root's rights, under sudo and relayed.
 TEST_F(RealSudo, ARuleForMorlaGrantsBlockDevicesAndTheImagesTheUserMayRead) {
     if (image.empty()) GTEST_SKIP() << "no NTFS image to search";
-    const std::string root_only = folder + "/root-only", own = folder + "/own";
-    fs::create_directories(root_only);
-    fs::create_directories(own);
-    fs::copy_file(image, root_only + "/volume.img");
-    fs::copy_file(image, own + "/volume.img");
+    const std::string root_only = folder + "/root-only", own = folder + "/own",
+                      open_folder = folder + "/open", theirs = folder + "/theirs";
+    for (const std::string& made : {root_only, own, open_folder, theirs}) {
+        fs::create_directories(made);
+        fs::copy_file(image, made + "/volume.img");
+        chmod((made + "/volume.img").c_str(), 0600);
+    }
     chmod(root_only.c_str(), 0700);
-    chmod((root_only + "/volume.img").c_str(), 0600);
+    chmod(open_folder.c_str(), 0755);
+    const passwd* other = getpwnam(admin.c_str());
+    ASSERT_NE(other, nullptr);
+    ASSERT_EQ(chown(theirs.c_str(), other->pw_uid, other->pw_gid), 0);
+    chmod(theirs.c_str(), 0700);
+    // Only the 0700 folder above stands in the way.
+    const std::string inner = theirs + "/inner";
+    fs::create_directories(inner);
+    fs::rename(theirs + "/volume.img", inner + "/volume.img");
+    chmod((inner + "/volume.img").c_str(), 0644);
+    const pid_t inside = process_inside(inner, other);
     const passwd* user = getpwnam(plain.c_str());
     ASSERT_NE(user, nullptr);
+    const std::string through = "/proc/" + std::to_string(inside);
     ASSERT_EQ(chown(own.c_str(), user->pw_uid, user->pw_gid), 0);
     ASSERT_EQ(chown((own + "/volume.img").c_str(), user->pw_uid, user->pw_gid), 0);
-    chmod((own + "/volume.img").c_str(), 0600);
     LoopDisk disk = attach_loop_disk(root_only + "/volume.img", 0);
     // A character device anyone may open: refused for what it is.
     const std::string device = own + "/null";
@@ -654,6 +683,12 @@ TEST_F(RealSudo, ARuleForMorlaGrantsBlockDevicesAndTheImagesTheUserMayRead) {
     };
     const Case cases[] = {
         {"root-only image, rule for Morla", root_only + "/volume.img", plain, true, false},
+        {"root-only image in an open folder, rule for Morla", open_folder + "/volume.img", plain,
+         true, false},
+        {"another user's folder as a process's working folder, rule for Morla",
+         through + "/cwd/volume.img", plain, true, false},
+        {"another user's folder as a process's root, rule for Morla",
+         through + "/root/volume.img", plain, true, false},
         {"the user's own image, rule for Morla", own + "/volume.img", plain, true, true},
         {"block device, rule for Morla", disk.device, plain, true, true},
         {"character device, rule for Morla", device, plain, true, false},
@@ -674,16 +709,21 @@ TEST_F(RealSudo, ARuleForMorlaGrantsBlockDevicesAndTheImagesTheUserMayRead) {
         EXPECT_EQ(r.out, c.finds ? names : "");
         EXPECT_EQ(r.err, c.finds ? "" : "Unable to access drive C\n");
     }
-    // Every volume: the root-only image is no volume the user can open.
-    link_drive(prefix, 'c', root_only + "/volume.img");
-    ProcessResult every = run_as(plain, sudo, {"-n", binary, "*"});
-    EXPECT_EQ(every.status, 0);
-    EXPECT_EQ(every.out.find("C:"), std::string::npos);
-    EXPECT_NE(every.err.find("Unable to access volume '\\\\.\\C:'\n"), std::string::npos) << every.err;
+    // Every volume: these images are no volume the user can open.
+    for (const std::string& target : {root_only + "/volume.img", through + "/cwd/volume.img"}) {
+        SCOPED_TRACE(target);
+        link_drive(prefix, 'c', target);
+        ProcessResult every = run_as(plain, sudo, {"-n", binary, "*"});
+        EXPECT_EQ(every.status, 0);
+        EXPECT_EQ(every.out.find("C:"), std::string::npos);
+        EXPECT_NE(every.err.find("Unable to access volume '\\\\.\\C:'\n"), std::string::npos)
+            << every.err;
+    }
+    kill(inside, SIGKILL);
+    wait_for_child(inside, 10);
     detach_loop_disk(&disk);
     link_drive(prefix, 'c', image);
-    remove_tree(root_only);
-    remove_tree(own);
+    for (const std::string& made : {root_only, own, open_folder, theirs}) remove_tree(made);
 }
 
 TEST_F(RealSudo, OutputFarAbove1024BytesArrivesWhole) {
