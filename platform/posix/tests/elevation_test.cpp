@@ -17,6 +17,7 @@
 #include <functional>
 #include <grp.h>
 #include <poll.h>
+#include <pty.h>
 #include <pwd.h>
 #include <string>
 #include <sys/prctl.h>
@@ -26,6 +27,7 @@
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -979,6 +981,130 @@ TEST_F(RealSudo, KilledRequesterLeavesNoRootProcessBehind) {
         waitpid(runner, nullptr, 0);
     }
     prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
+// A terminal of its own, whose foreground process is words[0] run as user,
+// as from a shell: reads what it shows and types into it.
+struct Terminal {
+    pid_t pid = -1;
+    int master = -1;
+    std::string shown;
+};
+
+Terminal start_in_terminal(const std::string& user, const std::vector<std::string>& words,
+                           const std::vector<std::string>& variables) {
+    const passwd* entry = getpwnam(user.c_str());
+    std::vector<gid_t> groups(64);
+    int count = int(groups.size());
+    Terminal t;
+    if (!entry || getgrouplist(entry->pw_name, entry->pw_gid, groups.data(), &count) < 0) return t;
+    const uid_t uid = entry->pw_uid;
+    const gid_t gid = entry->pw_gid;
+    std::vector<std::string> strings = words, environment = variables;
+    std::vector<char*> argv, envp;
+    for (std::string& word : strings) argv.push_back(word.data());
+    for (std::string& variable : environment) envp.push_back(variable.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    t.pid = forkpty(&t.master, nullptr, nullptr, nullptr);
+    if (t.pid == 0) {
+        if (setgroups(size_t(count), groups.data()) == 0 && setresgid(gid, gid, gid) == 0 &&
+            setresuid(uid, uid, uid) == 0)
+            execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    return t;
+}
+
+// Waits until the terminal has shown text since the last wait.
+bool wait_shown(Terminal* t, const std::string& text, int seconds = 20) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+        size_t at = t->shown.find(text);
+        if (at != std::string::npos) {
+            t->shown.erase(0, at + text.size());
+            return true;
+        }
+        if (std::chrono::steady_clock::now() > end || !wait_readable(t->master, 100)) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            continue;
+        }
+        char buffer[4096];
+        ssize_t got = read(t->master, buffer, sizeof buffer);
+        if (got <= 0) return false;
+        t->shown.append(buffer, size_t(got));
+    }
+}
+
+// Ctrl-C stops the search at once wherever it comes, at sudo's prompt or at
+// the first result, in either order; a requester ended at the prompt, or a
+// sudo killed there, leaves no sudo behind and the terminal's echo on.
+TEST_F(RealSudo, FromATerminalCtrlCAndSignalsEndTheSearchAndGiveTheTerminalBack) {
+    if (image.empty()) GTEST_SKIP() << "no NTFS image to search";
+    // A copy sudo has no rule for asks the administrator's password.
+    const std::string other = folder + "/asks";
+    fs::create_directories(other);
+    fs::copy_file(binary, other + "/morla", fs::copy_options::overwrite_existing);
+    chmod(other.c_str(), 0755);
+    const std::string asks = other + "/morla", sudo = find_tool("sudo");
+    std::string searches = "'" + binary + "' '*'";
+    for (int i = 0; i < 3000; ++i) searches += " C";  // seconds of output
+    const std::string at_prompt = "'" + asks + "' x.txt q";
+    const std::vector<std::string> variables = {"WINEPREFIX=" + prefix, "PATH=/usr/bin:/bin",
+                                                "HOME=" + folder + "/home"};
+    struct Case {
+        const char* what;
+        std::vector<std::string> commands;  // run one after the other, each stopped by Ctrl-C
+    };
+    const Case cases[] = {
+        {"Ctrl-C at the first result, then at the prompt",
+         {searches, searches, searches, at_prompt, searches}},
+        {"Ctrl-C at the prompt, then at the first result",
+         {at_prompt, searches, searches, searches, searches}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // Caught, not ignored, so that each command gets Ctrl-C as from a shell.
+        std::string script = "trap : INT";
+        for (const std::string& command : c.commands) script += "; " + command + "; echo \"[$?]\"";
+        Terminal t = start_in_terminal(admin, {"/bin/sh", "-c", script}, variables);
+        ASSERT_GT(t.pid, 0);
+        for (const std::string& command : c.commands) {
+            EXPECT_TRUE(wait_shown(&t, command == at_prompt ? "password for" : "C:\\"))
+                << command.substr(0, 40);
+            EXPECT_EQ(write(t.master, "\x03", 1), 1);
+            EXPECT_TRUE(wait_shown(&t, "[130]", 10)) << t.shown.substr(0, 200);
+        }
+        EXPECT_TRUE(WIFEXITED(wait_for_child(t.pid, 20)));
+        close(t.master);
+    }
+    // The requester ended by a signal at the prompt, or sudo killed there.
+    for (const bool sudo_killed : {false, true}) {
+        SCOPED_TRACE(sudo_killed ? "sudo killed at the prompt" : "requester ended at the prompt");
+        // The shell stays, and the terminal with it, as after a job that ended.
+        Terminal t = start_in_terminal(
+            admin, {"/bin/sh", "-c", at_prompt + "; echo \"[$?]\"; sleep 20"}, variables);
+        ASSERT_GT(t.pid, 0);
+        EXPECT_TRUE(wait_shown(&t, "password for"));
+        std::vector<pid_t> prompting = processes_running(sudo, 0, asks);
+        EXPECT_EQ(prompting.size(), 1u);
+        if (sudo_killed)
+            for (pid_t pid : prompting) kill(pid, SIGKILL);
+        else
+            for (pid_t pid : processes_running(asks, getpwnam(admin.c_str())->pw_uid, "x.txt"))
+                kill(pid, SIGTERM);
+        EXPECT_TRUE(wait_shown(&t, sudo_killed ? "[125]" : "[143]", 10)) << t.shown;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_TRUE(processes_running(sudo, 0, asks).empty());
+        termios modes;
+        ASSERT_EQ(tcgetattr(t.master, &modes), 0);
+        EXPECT_TRUE(modes.c_lflag & ECHO);
+        for (pid_t pid : processes_running(sudo, 0, asks)) kill(pid, SIGKILL);
+        kill(t.pid, SIGKILL);
+        wait_for_child(t.pid, 10);
+        close(t.master);
+    }
+    remove_tree(other);
 }
 
 TEST_F(RealSudo, RelayModeMakesNoAdministratorCheck) {
