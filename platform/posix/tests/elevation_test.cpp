@@ -1094,7 +1094,8 @@ TEST_F(RealSudo, FromATerminalCtrlCAndSignalsEndTheSearchAndGiveTheTerminalBack)
             for (pid_t pid : processes_running(asks, getpwnam(admin.c_str())->pw_uid, "x.txt"))
                 kill(pid, SIGTERM);
         EXPECT_TRUE(wait_shown(&t, sudo_killed ? "[125]" : "[143]", 10)) << t.shown;
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        for (int i = 0; i < 50 && !processes_running(sudo, 0, asks).empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
         EXPECT_TRUE(processes_running(sudo, 0, asks).empty());
         termios modes;
         ASSERT_EQ(tcgetattr(t.master, &modes), 0);
