@@ -1088,6 +1088,13 @@ TEST_F(RealSudo, FromATerminalCtrlCAndSignalsEndTheSearchAndGiveTheTerminalBack)
         EXPECT_TRUE(wait_shown(&t, "password for"));
         std::vector<pid_t> prompting = processes_running(sudo, 0, asks);
         EXPECT_EQ(prompting.size(), 1u);
+        // Its input a terminal, sudo holds the terminal raw while the relay
+        // runs, and a Ctrl-C then misses the requester (the race above).
+        for (pid_t pid : prompting) {
+            char input[256];
+            ssize_t n = readlink(("/proc/" + std::to_string(pid) + "/fd/0").c_str(), input, 255);
+            EXPECT_TRUE(n > 0 && std::string(input, size_t(n)).rfind("/dev/pts/", 0) != 0);
+        }
         if (sudo_killed)
             for (pid_t pid : prompting) kill(pid, SIGKILL);
         else
