@@ -233,7 +233,9 @@ TEST_F(Relay, StartsTheWorkerOnTheReceivedCommandLine) {
 }
 
 TEST_F(Relay, CommandLineLengthsAtTheEdges) {
-    for (size_t units : {size_t(0), size_t(1), size_t(32767)}) {
+    // Multiples of 8 units fill the heap's blocks exactly: the terminator
+    // is one unit past the text, which the buffer must hold as well.
+    for (size_t units : {size_t(0), size_t(1), size_t(8), size_t(512), size_t(32256), size_t(32767)}) {
         fake_reset();
         std::u16string line(units, u'x');
         fake_pipe_input = {frame(line)};

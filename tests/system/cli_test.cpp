@@ -200,7 +200,7 @@ TEST(CommandLine, ADriveThatCannotServeIsUnableToAccess) {
 }
 
 // sudo gives root its own HOME; with no WINEPREFIX the invoking user's
-// prefix folder names the drives, when that user has one.
+// prefix folder names the drives, and no other when that user has none.
 TEST(CommandLine, UnderSudoTheInvokingUsersDrivesAreSearched) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root";
     std::string image = unpack_image(fixture_path("names.img.gz"));
@@ -224,9 +224,10 @@ TEST(CommandLine, UnderSudoTheInvokingUsersDrivesAreSearched) {
         {{{"SUDO_USER", user}, {"HOME", "/root"}, {"WINEPREFIX", ""}}, true},
         // WINEPREFIX still comes first.
         {{{"SUDO_USER", user}, {"HOME", "/root"}, {"WINEPREFIX", empty_prefix}}, false},
-        // A user unknown, or without a prefix folder: HOME as before.
-        {{{"SUDO_USER", "mtvol-nobody"}, {"HOME", home}, {"WINEPREFIX", ""}}, true},
-        {{{"SUDO_USER", "nobody"}, {"HOME", home}, {"WINEPREFIX", ""}}, true},
+        // A user unknown, or without a prefix folder: not root's HOME either.
+        {{{"SUDO_USER", "mtvol-nobody"}, {"HOME", home}, {"WINEPREFIX", ""}}, false},
+        {{{"SUDO_USER", "nobody"}, {"HOME", home}, {"WINEPREFIX", ""}}, false},
+        {{{"SUDO_USER", ""}, {"HOME", home}, {"WINEPREFIX", ""}}, true},
     };
     for (const Case& c : cases) {
         ProcessResult r = run_morla({"*", "C"}, c.env);

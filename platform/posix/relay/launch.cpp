@@ -10,10 +10,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <spawn.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -69,16 +71,41 @@ int worker_environment(int pipe, std::vector<std::string>* words) {
 // Read by the signal handler below, hence volatile and of an atomic type.
 volatile sig_atomic_t launcher_pid = 0;
 
+// The terminal and its modes as they were before sudo started: sudo turns
+// echo off for its prompt, and sudo killed meanwhile (by root, or the memory
+// killer) would leave it so for the shell. -1 without a terminal.
+int terminal = -1;
+termios terminal_modes;
+
+void note_terminal_modes() {
+    if (terminal >= 0) return;
+    terminal = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (terminal >= 0 && tcgetattr(terminal, &terminal_modes) != 0) {
+        close(terminal);
+        terminal = -1;
+    }
+}
+
+// Puts the modes back, unless another job holds the terminal by now. Safe in
+// a signal handler.
+void restore_terminal_modes() {
+    if (terminal >= 0 && tcgetpgrp(terminal) == getpgrp())
+        tcsetattr(terminal, TCSANOW, &terminal_modes);
+}
+
 // A signal that ends the requester (Ctrl-C, a closed terminal, kill) while
-// sudo may still run: the terminal's own signals reach sudo as well, which
-// ends at once; another signal is given up waiting for after a while.
+// sudo may still run is passed on to sudo first (the terminal's own signals
+// reach it anyway, kill's do not, and a sudo left at its prompt would eat
+// the shell's next line); the requester ends after it, or after a while.
 void end_after_launcher(int signal_number) {
     const pid_t pid = pid_t(launcher_pid);
+    if (pid > 0) kill(pid, signal_number);
     for (int tries = 0; pid > 0 && tries < 200; ++tries) {
         if (waitpid(pid, nullptr, WNOHANG) != 0) break;
         const timespec pause = {0, 10 * 1000 * 1000};
         nanosleep(&pause, nullptr);
     }
+    restore_terminal_modes();
     signal(signal_number, SIG_DFL);
     raise(signal_number);
 }
@@ -100,12 +127,17 @@ void end_signals_after_launcher() {
 void posix_wait_for_launcher() {
     const pid_t pid = pid_t(launcher_pid);
     if (pid <= 0) return;
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     launcher_pid = 0;
+    if (WIFSIGNALED(status)) restore_terminal_modes();
 }
 
-void posix_launcher_waited_for() { launcher_pid = 0; }
+void posix_launcher_waited_for() {
+    launcher_pid = 0;
+    restore_terminal_modes();
+}
 
 std::string posix_find_launcher() {
     const char* path = std::getenv("PATH");
@@ -139,8 +171,17 @@ int platform_shell_execute_runas(const wchar* file, const wchar* parameters, Han
         words.push_back(to_bytes(parameter));
     std::vector<char*> argv = argv_of(words);
     pid_t pid = 0;
+    note_terminal_modes();
     end_signals_after_launcher();
-    int error = posix_spawn(&pid, launcher.c_str(), nullptr, nullptr, argv.data(), environ);
+    // sudo asks for the password on the terminal itself; with the terminal
+    // as its standard input, sudo (use_pty) would also hold it raw while
+    // the relay runs, and a Ctrl-C typed then would reach the relay's
+    // pseudo-terminal alone, never the requester: the search would go on.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    int error = posix_spawn(&pid, launcher.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
     if (error) return posix_fail(error);
     launcher_pid = pid;
     PosixProcess* record = posix_new_process(pid);

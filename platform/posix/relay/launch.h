@@ -9,7 +9,9 @@ std::string posix_find_launcher();
 
 // Waits for the launcher platform_shell_execute_runas started, unless it was
 // waited for already: the process ends only after it, so that the shell gets
-// the terminal back as sudo left it. Called by platform_exit_process.
+// the terminal back as sudo left it (as it was before sudo, when a signal
+// ended sudo). Called by platform_exit_process.
 void posix_wait_for_launcher();
-// The launcher was waited for elsewhere (it ended before connecting).
+// The launcher was waited for elsewhere (it ended before the relay
+// connected): the terminal's modes from before it are put back.
 void posix_launcher_waited_for();

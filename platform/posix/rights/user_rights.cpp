@@ -1,11 +1,13 @@
 // No Windows operation of its own: under sudo, the file-system rights of the
-// user who ran it (setfsuid, setfsgid and the thread's groups), taken
-// around the drive map's look-ups and the opening of image files.
+// user who ran it (setfsuid, setfsgid and the thread's groups, without any
+// effective capability), taken around the drive map's look-ups and the
+// opening of image files.
 #include "platform/posix/rights/user_rights.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <grp.h>
+#include <linux/capability.h>
 #include <pwd.h>
 #include <sys/fsuid.h>
 #include <sys/syscall.h>
@@ -69,6 +71,20 @@ int set_thread_groups(const std::vector<gid_t>& groups) {
     return int(syscall(SYS_setgroups, groups.size(), groups.data()));
 }
 
+// The thread's capabilities, through the raw calls, which act on the calling
+// thread alone (pid 0).
+int thread_capabilities(__user_cap_data_struct data[2]) {
+    __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    return int(syscall(SYS_capget, &header, data));
+}
+
+int set_thread_effective(__user_cap_data_struct data[2], const uint32_t effective[2]) {
+    data[0].effective = effective[0];
+    data[1].effective = effective[1];
+    __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    return int(syscall(SYS_capset, &header, data));
+}
+
 }  // namespace
 
 bool posix_in_administrators_group(const std::vector<gid_t>& groups) {
@@ -107,12 +123,21 @@ int posix_take_user_rights(PosixUserRights* saved) {
     // An id that cannot be set leaves the current one, which -1 reads back.
     saved->uid = uid_t(setfsuid(uid_t(-1)));
     saved->gid = gid_t(setfsgid(gid_t(-1)));
+    __user_cap_data_struct capabilities[2] = {};
+    if (thread_capabilities(capabilities) != 0) return 0;
+    saved->effective[0] = capabilities[0].effective;
+    saved->effective[1] = capabilities[1].effective;
     // Groups first, while the thread may still set them.
     if (set_thread_groups(user.groups) != 0) return 0;
     saved->taken = true;
     setfsgid(user.gid);
     setfsuid(user.uid);
-    if (uid_t(setfsuid(uid_t(-1))) != user.uid || gid_t(setfsgid(gid_t(-1))) != user.gid) {
+    // The new file-system ids drop only the file-system capabilities; the
+    // rest (tracing above all, which opens /proc/PID/cwd and /proc/PID/root
+    // of every process) would still take a path where the user cannot go.
+    const uint32_t none[2] = {0, 0};
+    if (uid_t(setfsuid(uid_t(-1))) != user.uid || gid_t(setfsgid(gid_t(-1))) != user.gid ||
+        set_thread_effective(capabilities, none) != 0) {
         posix_give_back_rights(saved);
         errno = EPERM;
         return 0;
@@ -123,6 +148,9 @@ int posix_take_user_rights(PosixUserRights* saved) {
 void posix_give_back_rights(PosixUserRights* saved) {
     if (!saved->taken) return;
     int error = errno;
+    // Capabilities first: setting the groups needs them.
+    __user_cap_data_struct capabilities[2] = {};
+    if (thread_capabilities(capabilities) == 0) set_thread_effective(capabilities, saved->effective);
     setfsuid(saved->uid);
     setfsgid(saved->gid);
     set_thread_groups(saved->groups);

@@ -6,6 +6,7 @@
 // images as themselves, and gets root's rights for block devices alone.
 #pragma once
 
+#include <cstdint>
 #include <sys/types.h>
 #include <vector>
 
@@ -16,19 +17,22 @@ bool posix_in_administrators_group(const std::vector<gid_t>& groups);
 // not a plain decimal id.
 bool posix_sudo_id(const char* variable, unsigned* id);
 
-// The calling thread's file-system ids and groups, as they were before
-// posix_take_user_rights.
+// The calling thread's file-system ids, groups and effective capabilities,
+// as they were before posix_take_user_rights.
 struct PosixUserRights {
     bool taken;
     uid_t uid;
     gid_t gid;
     std::vector<gid_t> groups;
+    uint32_t effective[2];
 };
 
 // In a root process run through sudo for a user who is not an
 // administrator, gives the calling thread (only it: other threads keep
-// root's rights) that user's file-system ids and groups; otherwise changes
-// nothing. Returns 0 with errno set when the rights ought to be taken and
+// root's rights) that user's file-system ids and groups, and clears its
+// effective capabilities, so that nothing of root's helps a path along (the
+// capability to trace lets a path through /proc/PID/cwd or /proc/PID/root
+// of any process); otherwise changes nothing. Returns 0 with errno set when the rights ought to be taken and
 // cannot: the caller must then not touch the target.
 int posix_take_user_rights(PosixUserRights* saved);
 // Gives the thread back what posix_take_user_rights saved.

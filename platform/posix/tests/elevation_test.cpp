@@ -17,6 +17,7 @@
 #include <functional>
 #include <grp.h>
 #include <poll.h>
+#include <pty.h>
 #include <pwd.h>
 #include <string>
 #include <sys/prctl.h>
@@ -26,6 +27,7 @@
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -633,23 +635,52 @@ TEST_F(RealSudo, RequesterEndsAfterTheSudoItStarted) {
     EXPECT_EQ(result.out, "Unable to access drive q\nafter\n");
 }
 
+// A process of the administrator whose working folder and root are a folder
+// inside the administrator's 0700 folder: /proc/PID/cwd and /proc/PID/root
+// lead there.
+pid_t process_inside(const std::string& inside, const passwd* owner) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        gid_t group = owner->pw_gid;
+        if (chroot(inside.c_str()) != 0 || chdir("/") != 0 || setgroups(1, &group) != 0 ||
+            setresgid(group, group, group) != 0 || setresuid(owner->pw_uid, owner->pw_uid, owner->pw_uid) != 0)
+            _exit(1);
+        alarm(120);
+        for (;;) pause();
+    }
+    return pid;
+}
+
 // What a rule for Morla grants a user outside the administrators' groups:
-// root's rights for block devices, and the images they could read anyway. An
+// root's rights for block devices, and the images they could read anyway;
+// nothing of root's takes their paths further, not even through /proc. An
 // administrator keeps root's rights, under sudo and relayed.
 TEST_F(RealSudo, ARuleForMorlaGrantsBlockDevicesAndTheImagesTheUserMayRead) {
     if (image.empty()) GTEST_SKIP() << "no NTFS image to search";
-    const std::string root_only = folder + "/root-only", own = folder + "/own";
-    fs::create_directories(root_only);
-    fs::create_directories(own);
-    fs::copy_file(image, root_only + "/volume.img");
-    fs::copy_file(image, own + "/volume.img");
+    const std::string root_only = folder + "/root-only", own = folder + "/own",
+                      open_folder = folder + "/open", theirs = folder + "/theirs";
+    for (const std::string& made : {root_only, own, open_folder, theirs}) {
+        fs::create_directories(made);
+        fs::copy_file(image, made + "/volume.img");
+        chmod((made + "/volume.img").c_str(), 0600);
+    }
     chmod(root_only.c_str(), 0700);
-    chmod((root_only + "/volume.img").c_str(), 0600);
+    chmod(open_folder.c_str(), 0755);
+    const passwd* other = getpwnam(admin.c_str());
+    ASSERT_NE(other, nullptr);
+    ASSERT_EQ(chown(theirs.c_str(), other->pw_uid, other->pw_gid), 0);
+    chmod(theirs.c_str(), 0700);
+    // Only the 0700 folder above stands in the way.
+    const std::string inner = theirs + "/inner";
+    fs::create_directories(inner);
+    fs::rename(theirs + "/volume.img", inner + "/volume.img");
+    chmod((inner + "/volume.img").c_str(), 0644);
+    const pid_t inside = process_inside(inner, other);
     const passwd* user = getpwnam(plain.c_str());
     ASSERT_NE(user, nullptr);
+    const std::string through = "/proc/" + std::to_string(inside);
     ASSERT_EQ(chown(own.c_str(), user->pw_uid, user->pw_gid), 0);
     ASSERT_EQ(chown((own + "/volume.img").c_str(), user->pw_uid, user->pw_gid), 0);
-    chmod((own + "/volume.img").c_str(), 0600);
     LoopDisk disk = attach_loop_disk(root_only + "/volume.img", 0);
     // A character device anyone may open: refused for what it is.
     const std::string device = own + "/null";
@@ -663,6 +694,12 @@ TEST_F(RealSudo, ARuleForMorlaGrantsBlockDevicesAndTheImagesTheUserMayRead) {
     };
     const Case cases[] = {
         {"root-only image, rule for Morla", root_only + "/volume.img", plain, true, false},
+        {"root-only image in an open folder, rule for Morla", open_folder + "/volume.img", plain,
+         true, false},
+        {"another user's folder as a process's working folder, rule for Morla",
+         through + "/cwd/volume.img", plain, true, false},
+        {"another user's folder as a process's root, rule for Morla",
+         through + "/root/volume.img", plain, true, false},
         {"the user's own image, rule for Morla", own + "/volume.img", plain, true, true},
         {"block device, rule for Morla", disk.device, plain, true, true},
         {"character device, rule for Morla", device, plain, true, false},
@@ -683,16 +720,21 @@ TEST_F(RealSudo, ARuleForMorlaGrantsBlockDevicesAndTheImagesTheUserMayRead) {
         EXPECT_EQ(r.out, c.finds ? names : "");
         EXPECT_EQ(r.err, c.finds ? "" : "Unable to access drive C\n");
     }
-    // Every volume: the root-only image is no volume the user can open.
-    link_drive(prefix, 'c', root_only + "/volume.img");
-    ProcessResult every = run_as(plain, sudo, {"-n", binary, "*"});
-    EXPECT_EQ(every.status, 0);
-    EXPECT_EQ(every.out.find("C:"), std::string::npos);
-    EXPECT_NE(every.err.find("Unable to access volume '\\\\.\\C:'\n"), std::string::npos) << every.err;
+    // Every volume: these images are no volume the user can open.
+    for (const std::string& target : {root_only + "/volume.img", through + "/cwd/volume.img"}) {
+        SCOPED_TRACE(target);
+        link_drive(prefix, 'c', target);
+        ProcessResult every = run_as(plain, sudo, {"-n", binary, "*"});
+        EXPECT_EQ(every.status, 0);
+        EXPECT_EQ(every.out.find("C:"), std::string::npos);
+        EXPECT_NE(every.err.find("Unable to access volume '\\\\.\\C:'\n"), std::string::npos)
+            << every.err;
+    }
+    kill(inside, SIGKILL);
+    wait_for_child(inside, 10);
     detach_loop_disk(&disk);
     link_drive(prefix, 'c', image);
-    remove_tree(root_only);
-    remove_tree(own);
+    for (const std::string& made : {root_only, own, open_folder, theirs}) remove_tree(made);
 }
 
 TEST_F(RealSudo, OutputFarAbove1024BytesArrivesWhole) {
@@ -975,6 +1017,138 @@ TEST_F(RealSudo, KilledRequesterLeavesNoRootProcessBehind) {
       }
     }
     prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
+// A terminal of its own, whose foreground process is words[0] run as user,
+// as from a shell: reads what it shows and types into it.
+struct Terminal {
+    pid_t pid = -1;
+    int master = -1;
+    std::string shown;
+};
+
+Terminal start_in_terminal(const std::string& user, const std::vector<std::string>& words,
+                           const std::vector<std::string>& variables) {
+    const passwd* entry = getpwnam(user.c_str());
+    std::vector<gid_t> groups(64);
+    int count = int(groups.size());
+    Terminal t;
+    if (!entry || getgrouplist(entry->pw_name, entry->pw_gid, groups.data(), &count) < 0) return t;
+    const uid_t uid = entry->pw_uid;
+    const gid_t gid = entry->pw_gid;
+    std::vector<std::string> strings = words, environment = variables;
+    std::vector<char*> argv, envp;
+    for (std::string& word : strings) argv.push_back(word.data());
+    for (std::string& variable : environment) envp.push_back(variable.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    t.pid = forkpty(&t.master, nullptr, nullptr, nullptr);
+    if (t.pid == 0) {
+        if (setgroups(size_t(count), groups.data()) == 0 && setresgid(gid, gid, gid) == 0 &&
+            setresuid(uid, uid, uid) == 0)
+            execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    return t;
+}
+
+// Waits until the terminal has shown text since the last wait.
+bool wait_shown(Terminal* t, const std::string& text, int seconds = 20) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+        size_t at = t->shown.find(text);
+        if (at != std::string::npos) {
+            t->shown.erase(0, at + text.size());
+            return true;
+        }
+        if (std::chrono::steady_clock::now() > end || !wait_readable(t->master, 100)) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            continue;
+        }
+        char buffer[4096];
+        ssize_t got = read(t->master, buffer, sizeof buffer);
+        if (got <= 0) return false;
+        t->shown.append(buffer, size_t(got));
+    }
+}
+
+// Ctrl-C stops the search at once wherever it comes, at sudo's prompt or at
+// the first result, in either order; a requester ended at the prompt, or a
+// sudo killed there, leaves no sudo behind and the terminal's echo on.
+TEST_F(RealSudo, FromATerminalCtrlCAndSignalsEndTheSearchAndGiveTheTerminalBack) {
+    if (image.empty()) GTEST_SKIP() << "no NTFS image to search";
+    // A copy sudo has no rule for asks the administrator's password.
+    const std::string other = folder + "/asks";
+    fs::create_directories(other);
+    fs::copy_file(binary, other + "/morla", fs::copy_options::overwrite_existing);
+    chmod(other.c_str(), 0755);
+    const std::string asks = other + "/morla", sudo = find_tool("sudo");
+    std::string searches = "'" + binary + "' '*'";
+    for (int i = 0; i < 3000; ++i) searches += " C";  // seconds of output
+    const std::string at_prompt = "'" + asks + "' x.txt q";
+    const std::vector<std::string> variables = {"WINEPREFIX=" + prefix, "PATH=/usr/bin:/bin",
+                                                "HOME=" + folder + "/home"};
+    struct Case {
+        const char* what;
+        std::vector<std::string> commands;  // run one after the other, each stopped by Ctrl-C
+    };
+    const Case cases[] = {
+        {"Ctrl-C at the first result, then at the prompt",
+         {searches, searches, searches, at_prompt, searches}},
+        {"Ctrl-C at the prompt, then at the first result",
+         {at_prompt, searches, searches, searches, searches}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // Caught, not ignored, so that each command gets Ctrl-C as from a shell.
+        std::string script = "trap : INT";
+        for (const std::string& command : c.commands) script += "; " + command + "; echo \"[$?]\"";
+        Terminal t = start_in_terminal(admin, {"/bin/sh", "-c", script}, variables);
+        ASSERT_GT(t.pid, 0);
+        for (const std::string& command : c.commands) {
+            EXPECT_TRUE(wait_shown(&t, command == at_prompt ? "password for" : "C:\\"))
+                << command.substr(0, 40);
+            EXPECT_EQ(write(t.master, "\x03", 1), 1);
+            EXPECT_TRUE(wait_shown(&t, "[130]", 10)) << t.shown.substr(0, 200);
+        }
+        EXPECT_TRUE(WIFEXITED(wait_for_child(t.pid, 20)));
+        close(t.master);
+    }
+    // The requester ended by a signal at the prompt, or sudo killed there.
+    for (const bool sudo_killed : {false, true}) {
+        SCOPED_TRACE(sudo_killed ? "sudo killed at the prompt" : "requester ended at the prompt");
+        // The shell stays, and the terminal with it, as after a job that ended.
+        Terminal t = start_in_terminal(
+            admin, {"/bin/sh", "-c", at_prompt + "; echo \"[$?]\"; sleep 20"}, variables);
+        ASSERT_GT(t.pid, 0);
+        EXPECT_TRUE(wait_shown(&t, "password for"));
+        std::vector<pid_t> prompting = processes_running(sudo, 0, asks);
+        EXPECT_EQ(prompting.size(), 1u);
+        // Its input a terminal, sudo holds the terminal raw while the relay
+        // runs, and a Ctrl-C then misses the requester (the race above).
+        for (pid_t pid : prompting) {
+            char input[256];
+            ssize_t n = readlink(("/proc/" + std::to_string(pid) + "/fd/0").c_str(), input, 255);
+            EXPECT_TRUE(n > 0 && std::string(input, size_t(n)).rfind("/dev/pts/", 0) != 0);
+        }
+        if (sudo_killed)
+            for (pid_t pid : prompting) kill(pid, SIGKILL);
+        else
+            for (pid_t pid : processes_running(asks, getpwnam(admin.c_str())->pw_uid, "x.txt"))
+                kill(pid, SIGTERM);
+        EXPECT_TRUE(wait_shown(&t, sudo_killed ? "[125]" : "[143]", 10)) << t.shown;
+        for (int i = 0; i < 50 && !processes_running(sudo, 0, asks).empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_TRUE(processes_running(sudo, 0, asks).empty());
+        termios modes;
+        ASSERT_EQ(tcgetattr(t.master, &modes), 0);
+        EXPECT_TRUE(modes.c_lflag & ECHO);
+        for (pid_t pid : processes_running(sudo, 0, asks)) kill(pid, SIGKILL);
+        kill(t.pid, SIGKILL);
+        wait_for_child(t.pid, 10);
+        close(t.master);
+    }
+    remove_tree(other);
 }
 
 TEST_F(RealSudo, RelayModeMakesNoAdministratorCheck) {

@@ -12,14 +12,18 @@
 
 namespace {
 
-// sudo gives root its own HOME, so root would look for drives in /root/.wine
-// while the user who typed the command means their own. Taken only by root,
-// and only when that user has a prefix folder.
-std::string invoking_users_prefix() {
-    if (geteuid() != 0) return std::string();
+// Whether this is root run through sudo, which names the invoking user.
+bool root_under_sudo() {
     const char* user = std::getenv("SUDO_USER");
-    if (!user || !*user) return std::string();
-    const passwd* entry = getpwnam(user);
+    return geteuid() == 0 && user && *user;
+}
+
+// sudo gives root its own HOME, so root would look for drives in /root/.wine
+// while the user who typed the command means their own: their prefix folder
+// when they have one, and no drive map at all when they have none (nor when
+// the user is unknown), never root's.
+std::string invoking_users_prefix() {
+    const passwd* entry = getpwnam(std::getenv("SUDO_USER"));
     if (!entry || !entry->pw_dir || entry->pw_dir[0] != '/') return std::string();
     std::string prefix = std::string(entry->pw_dir) + "/.wine";
     struct stat st;
@@ -30,7 +34,7 @@ std::string invoking_users_prefix() {
 
 std::string posix_prefix_folder() {
     if (const char* prefix = std::getenv("WINEPREFIX"); prefix && *prefix) return prefix;
-    if (std::string prefix = invoking_users_prefix(); !prefix.empty()) return prefix;
+    if (root_under_sudo()) return invoking_users_prefix();
     if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.wine";
     return std::string();
 }

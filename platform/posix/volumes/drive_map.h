@@ -9,8 +9,8 @@
 #include "platform/platform.h"
 
 // The prefix folder: $WINEPREFIX; else, for root run through sudo, the
-// invoking user's ~/.wine when it exists; else $HOME/.wine. Empty when none
-// of these can be named.
+// invoking user's ~/.wine, and none when it does not exist; else
+// $HOME/.wine. Empty when none of these can be named.
 std::string posix_prefix_folder();
 // The entry for a drive letter (any case): "<prefix>/dosdevices/x::".
 std::string posix_drive_entry(char letter);
