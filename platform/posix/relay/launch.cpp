@@ -96,12 +96,15 @@ void restore_terminal_modes() {
 // A signal that ends the requester (Ctrl-C, a closed terminal, kill) while
 // sudo may still run is passed on to sudo first (the terminal's own signals
 // reach it anyway, kill's do not, and a sudo left at its prompt would eat
-// the shell's next line); the requester ends after it, or after a while.
+// the shell's next line); the requester ends after it. A sudo that lets the
+// signal pass (caught in a step of its own) is killed after a second: its
+// prompt's modes are put back here.
 void end_after_launcher(int signal_number) {
     const pid_t pid = pid_t(launcher_pid);
     if (pid > 0) kill(pid, signal_number);
     for (int tries = 0; pid > 0 && tries < 200; ++tries) {
         if (waitpid(pid, nullptr, WNOHANG) != 0) break;
+        if (tries == 100) kill(pid, SIGKILL);
         const timespec pause = {0, 10 * 1000 * 1000};
         nanosleep(&pause, nullptr);
     }
