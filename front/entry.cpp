@@ -5,7 +5,6 @@
 #include "base/entry_points.h"
 #include "base/format.h"
 #include "base/text.h"
-#include "search/scan.h"
 #include "volumes/volumes.h"
 
 const wchar kRelayPipePrefix[] = u"\\\\.\\pipe\\morla-uac-pipe-";
@@ -22,7 +21,11 @@ const wchar kUsage[] =
     u"if only a pattern is given, Morla will search all local NTFS\n"
     u"file systems.\n";
 
-void search_drive(wchar typed, const wchar* pattern) {
+// One argument after the pattern: a drive letter, or on Linux a path. 1
+// when what it names was searched whole.
+int search_argument(const wchar* argument, const wchar* pattern) {
+    if (platform_path_targets && text_has_slash(argument)) return search_path(argument, pattern);
+    const wchar typed = argument[0];
     wchar letter;
     if (typed >= u'A' && typed <= u'Z') {
         letter = typed;
@@ -30,16 +33,15 @@ void search_drive(wchar typed, const wchar* pattern) {
         letter = wchar(typed - 32);
     } else {
         print_err_safe(u"Invalid drive letter '%c'\n", typed);
-        return;
+        return 0;
     }
     drive_device_path[4] = letter;
-    Handle volume = platform_open_volume(drive_device_path);
-    if (volume == INVALID_HANDLE) {
+    Handle disk = platform_open_disk(drive_device_path);
+    if (disk == INVALID_HANDLE) {
         print_err_safe(u"Unable to access drive %c\n", typed);
-        return;
+        return 0;
     }
-    scan_volume(volume, pattern, drive_device_path);
-    platform_close_handle(volume);
+    return search_disk(disk, pattern, drive_device_path, typed, nullptr);
 }
 
 }  // namespace
@@ -57,6 +59,6 @@ int morla_entry(int argc, wchar** argv) {
         search_all_volumes(argv[1]);
         return 0;
     }
-    for (int i = 2; i < argc; ++i) search_drive(argv[i][0], argv[1]);
+    for (int i = 2; i < argc; ++i) search_argument(argv[i], argv[1]);
     return 0;
 }

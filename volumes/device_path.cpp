@@ -45,13 +45,12 @@ void search_device(const wchar* device_path, const wchar* pattern) {
     search_device_through(device_path, device_path, pattern);
 }
 
-void search_device_through(const wchar* open_path, const wchar* device_path,
-                           const wchar* pattern) {
-    Handle volume = platform_open_volume(open_path);
-    if (volume == INVALID_HANDLE) {
+int search_device_through(const wchar* open_path, const wchar* device_path,
+                          const wchar* pattern) {
+    Handle disk = platform_open_disk(open_path);
+    if (disk == INVALID_HANDLE) {
         print_err_safe(u"Unable to access volume '%s'\n", device_path);
-        return;
+        return 0;
     }
-    scan_volume(volume, pattern, device_path);
-    platform_close_handle(volume);
+    return search_disk(disk, pattern, device_path, 0, device_path);
 }
