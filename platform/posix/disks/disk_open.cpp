@@ -70,7 +70,9 @@ void read_layout(PosixDisk* disk, const ByteSource* bytes) {
     disk->faults = table.faults;
     for (const DiskPartition& partition : table.partitions)
         if (ntfs_at(bytes, partition.start)) disk->ntfs.push_back(partition);
-    disk->named_alone = disk->ntfs.size() == 1;
+    // A partition left out for a fault may have been another NTFS volume:
+    // the names stay numbered then, as they would be on the whole disk.
+    disk->named_alone = disk->ntfs.size() == 1 && !table.faults;
 }
 
 PosixVolume* new_volume(int fd, const ByteSource* container, uint64_t start, uint64_t length) {
