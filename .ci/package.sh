@@ -63,7 +63,7 @@ warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
 expect "man --warnings: no warning" "" "$warnings"
 head=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$page" 2>/dev/null | head -8)
 echo "$head"
-if grep -q '^SYNOPSIS' <<<"$head" && grep -q '^ *morla pattern \[drive letter \.\.\.\]' <<<"$head"; then
+if grep -q '^SYNOPSIS' <<<"$head" && grep -q '^ *morla pattern \[drive letter | path \.\.\.\]' <<<"$head"; then
     pass "man -l | head shows the synopsis"
 else
     fail "man -l | head shows the synopsis" "$head"

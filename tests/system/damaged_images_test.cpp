@@ -755,7 +755,7 @@ TEST(DamagedImages, DisksAndContainers) {
          "(" + std::string(kSegments) + ") && truncate -s 300000 disk.E02", "disk.E01", {},
          head + "an E01 segment is cut short or damaged\n"},
         {"an E01 segment missing", "gpt-disk.img.gz", [](std::string&) {},
-         "(" + std::string(kSegments) + ") && rm disk.E02", "disk.E01", {}, head + "an E01 segment is missing\n"},
+         "(" + std::string(kSegments) + ") && rm disk.E02", "disk.E01", {}, head + "an E01 segment is missing or unreadable\n"},
     };
     UnpackedVolume other(fixture_path("dos-disk.img.gz"));
     ASSERT_FALSE(other.path.empty());
@@ -763,6 +763,9 @@ TEST(DamagedImages, DisksAndContainers) {
     ASSERT_TRUE(fls_expected_lines(other.path, "F:", &other_lines, 6144));
     for (const DiskCase& c : cases) {
         SCOPED_TRACE(c.what);
+#ifndef MORLA_CONTAINERS
+        if (std::string(c.target) != "disk.raw") continue;  // refused whole: see OracleDisks
+#endif
         UnpackedVolume disk(fixture_path(c.fixture));
         ASSERT_FALSE(disk.path.empty());
         Lines expected = other_lines;

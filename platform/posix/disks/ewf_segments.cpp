@@ -82,7 +82,7 @@ bool ewf_segments_whole(const std::string& first, const char16_t** cause) {
             *cause = u"an E01 segment is cut short or damaged";
             return false;
         case CHAIN_MISSING:
-            *cause = u"an E01 segment is missing";
+            *cause = u"an E01 segment is missing or unreadable";
             return false;
         case CHAIN_NEXT:
             if (!next_extension(&name)) return true;

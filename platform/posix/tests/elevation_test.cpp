@@ -641,6 +641,19 @@ TEST_F(RealSudo, ARuleForMorlaGrantsBlockDevicesAndTheImagesTheUserMayRead) {
     ASSERT_EQ(chown(own.c_str(), user->pw_uid, user->pw_gid), 0);
     ASSERT_EQ(chown((own + "/volume.img").c_str(), user->pw_uid, user->pw_gid), 0);
     chmod((own + "/volume.img").c_str(), 0600);
+    // The user's own E01 in 1 MiB segments (random bytes after the volume
+    // make several), and a copy whose second segment only root may read:
+    // the library's opens are the user's too.
+    const std::string e01 = own + "/e01", hidden = own + "/hidden";
+    const bool have_ewf = std::system(("mkdir '" + e01 + "' '" + hidden + "' && cp '" + image + "' '" + e01 +
+                                       "/v.raw' && head -c 3145728 /dev/urandom >> '" + e01 +
+                                       "/v.raw' && cd '" + e01 +
+                                       "' && ewfacquire -u -q -t v -f encase6 -c deflate:fast -S 1048576 "
+                                       "v.raw >/dev/null 2>&1 && rm v.raw && cp v.E0* '" + hidden +
+                                       "' && chown -R " + plain + " '" + e01 + "' '" + hidden +
+                                       "' && chown root '" + hidden + "/v.E02' && chmod 0600 '" + hidden +
+                                       "/v.E02'")
+                                          .c_str()) == 0;
     LoopDisk disk = attach_loop_disk(root_only + "/volume.img", 0);
     // A character device anyone may open: refused for what it is.
     const std::string device = own + "/null";
@@ -651,19 +664,24 @@ TEST_F(RealSudo, ARuleForMorlaGrantsBlockDevicesAndTheImagesTheUserMayRead) {
         const char* what;
         std::string target, user;
         bool through_sudo, finds;
+        std::string cause;  // of a disk or container that opened, after the usual line
     };
     const Case cases[] = {
-        {"root-only image, rule for Morla", root_only + "/volume.img", plain, true, false},
-        {"the user's own image, rule for Morla", own + "/volume.img", plain, true, true},
-        {"block device, rule for Morla", disk.device, plain, true, true},
-        {"character device, rule for Morla", device, plain, true, false},
-        {"root-only image, administrator under sudo", root_only + "/volume.img", admin, true, true},
-        {"root-only image, administrator relayed", root_only + "/volume.img", admin, false, true},
+        {"root-only image, rule for Morla", root_only + "/volume.img", plain, true, false, ""},
+        {"the user's own image, rule for Morla", own + "/volume.img", plain, true, true, ""},
+        {"block device, rule for Morla", disk.device, plain, true, true, ""},
+        {"character device, rule for Morla", device, plain, true, false, ""},
+        {"root-only image, administrator under sudo", root_only + "/volume.img", admin, true, true, ""},
+        {"root-only image, administrator relayed", root_only + "/volume.img", admin, false, true, ""},
+        {"the user's own E01, rule for Morla", have_ewf ? e01 + "/v.E01" : "", plain, true, true, ""},
+        {"the user's E01 with a root-only segment, rule for Morla", have_ewf ? hidden + "/v.E01" : "", plain,
+         true, false, "an E01 segment is missing or unreadable"},
+        {"the same, administrator under sudo", have_ewf ? hidden + "/v.E01" : "", admin, true, true, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         if (c.target.empty()) {
-            ADD_FAILURE() << "no loop device";
+            ADD_FAILURE() << "no loop device, or no E01 could be made";
             continue;
         }
         link_drive(prefix, 'c', c.target);
@@ -672,7 +690,8 @@ TEST_F(RealSudo, ARuleForMorlaGrantsBlockDevicesAndTheImagesTheUserMayRead) {
                                          : run_as(c.user, binary, {"*", "C"});
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, c.finds ? names : "");
-        EXPECT_EQ(r.err, c.finds ? "" : "Unable to access drive C\n");
+        EXPECT_EQ(r.err, c.finds ? "" : "Unable to access drive C\n" +
+                                             (c.cause.empty() ? "" : "Damaged disk or image 'C:': " + c.cause + "\n"));
     }
     // Every volume: the root-only image is no volume the user can open.
     link_drive(prefix, 'c', root_only + "/volume.img");
