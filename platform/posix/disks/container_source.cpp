@@ -1,6 +1,8 @@
 #include "platform/posix/disks/container_source.h"
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/posix/disks/ewf_segments.h"
 #include "platform/posix/rights/user_rights.h"
@@ -13,13 +15,7 @@ namespace {
 // The library opens files by name, at its open and maybe again at a read
 // (segments it closed to keep few open): every call into it is made with the
 // invoking user's rights in effect.
-int read_container(void* context, uint64_t offset, void* dest, size_t length) {
-    ContainerSource* c = static_cast<ContainerSource*>(context);
-    if (!c->image || offset > c->size || length > c->size - offset) {
-        ++c->failed_reads;
-        errno = EIO;
-        return 0;
-    }
+int read_library(ContainerSource* c, uint64_t offset, void* dest, size_t length) {
     PosixUserRights rights;
     if (!posix_take_user_rights(&rights)) return 0;
     char* to = static_cast<char*>(dest);
@@ -42,11 +38,62 @@ int read_container(void* context, uint64_t offset, void* dest, size_t length) {
     return ok;
 }
 
+// The kept block holding offset, read in when missing (the least recently
+// used one makes room); null when the library fails it.
+const uint8_t* block_of(ContainerSource* c, uint64_t offset) {
+    ContainerBlocks* b = &c->blocks;
+    const uint64_t at = offset - offset % CONTAINER_BLOCK_BYTES;
+    const uint64_t number = at / CONTAINER_BLOCK_BYTES;
+    // Neighbouring blocks fall in different sets.
+    const size_t first = size_t((number * 0x9E3779B97F4A7C15ull) >> 56) % CONTAINER_SETS * CONTAINER_WAYS;
+    size_t slot = first;
+    for (size_t i = first; i < first + CONTAINER_WAYS; ++i) {
+        if (b->used[i] && b->at[i] == at) {
+            b->used[i] = ++b->clock;
+            return b->bytes + i * CONTAINER_BLOCK_BYTES;
+        }
+        if (b->used[i] < b->used[slot]) slot = i;
+    }
+    const uint64_t length = c->size - at < CONTAINER_BLOCK_BYTES ? c->size - at : uint64_t(CONTAINER_BLOCK_BYTES);
+    uint8_t* block = b->bytes + slot * CONTAINER_BLOCK_BYTES;
+    b->used[slot] = 0;
+    if (!read_library(c, at, block, size_t(length))) return nullptr;
+    b->at[slot] = at;
+    b->used[slot] = ++b->clock;
+    return block;
+}
+
+int read_container(void* context, uint64_t offset, void* dest, size_t length) {
+    ContainerSource* c = static_cast<ContainerSource*>(context);
+    if (!c->image || offset > c->size || length > c->size - offset) {
+        ++c->failed_reads;
+        errno = EIO;
+        return 0;
+    }
+    if (length > CONTAINER_BLOCK_BYTES) return read_library(c, offset, dest, length);
+    if (!c->blocks.bytes) {
+        c->blocks.bytes = static_cast<uint8_t*>(std::malloc(size_t(CONTAINER_BLOCK_BYTES) * CONTAINER_BLOCKS));
+        if (!c->blocks.bytes) return read_library(c, offset, dest, length);
+    }
+    uint8_t* to = static_cast<uint8_t*>(dest);
+    while (length) {
+        const uint8_t* block = block_of(c, offset);
+        if (!block) return 0;
+        const size_t within = size_t(offset % CONTAINER_BLOCK_BYTES);
+        const size_t take = length < CONTAINER_BLOCK_BYTES - within ? length : CONTAINER_BLOCK_BYTES - within;
+        std::memcpy(to, block + within, take);
+        to += take;
+        offset += take;
+        length -= take;
+    }
+    return 1;
+}
+
 }  // namespace
 
 int container_open(const std::string& path, ContainerSource* container, ByteSource* source,
                    const char16_t** cause) {
-    *container = ContainerSource{nullptr, 0, 0};
+    *container = ContainerSource{};
     PosixUserRights rights;
     if (!posix_take_user_rights(&rights)) {
         *cause = u"the container cannot be opened with the user's rights";
@@ -78,18 +125,19 @@ int container_open(const std::string& path, ContainerSource* container, ByteSour
 
 void container_close(ContainerSource* container) {
     if (container->image) tsk_img_close(static_cast<TSK_IMG_INFO*>(container->image));
-    *container = ContainerSource{nullptr, 0, 0};
+    std::free(container->blocks.bytes);
+    *container = ContainerSource{};
 }
 
 #else
 
 int container_open(const std::string&, ContainerSource* container, ByteSource*,
                    const char16_t** cause) {
-    *container = ContainerSource{nullptr, 0, 0};
+    *container = ContainerSource{};
     *cause = u"this build reads no image containers";
     return 0;
 }
 
-void container_close(ContainerSource* container) { *container = ContainerSource{nullptr, 0, 0}; }
+void container_close(ContainerSource* container) { *container = ContainerSource{}; }
 
 #endif
