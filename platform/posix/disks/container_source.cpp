@@ -91,8 +91,20 @@ int read_container(void* context, uint64_t offset, void* dest, size_t length) {
 
 }  // namespace
 
-int container_open(const std::string& path, ContainerSource* container, ByteSource* source,
-                   const char16_t** cause) {
+namespace {
+TSK_IMG_TYPE_ENUM library_type(int kind) {
+    switch (kind) {
+    case CONTAINER_EWF: return TSK_IMG_TYPE_EWF_EWF;
+    case CONTAINER_AFF: return TSK_IMG_TYPE_AFF_AFF;
+    case CONTAINER_VMDK: return TSK_IMG_TYPE_VMDK_VMDK;
+    case CONTAINER_VHD: return TSK_IMG_TYPE_VHD_VHD;
+    default: return TSK_IMG_TYPE_RAW;
+    }
+}
+}  // namespace
+
+int container_open(const std::string& path, int kind, ContainerSource* container,
+                   ByteSource* source, const char16_t** cause) {
     *container = ContainerSource{};
     PosixUserRights rights;
     if (!posix_take_user_rights(&rights)) {
@@ -102,7 +114,7 @@ int container_open(const std::string& path, ContainerSource* container, ByteSour
     TSK_IMG_INFO* image = nullptr;
     *cause = nullptr;
     if (ewf_segments_whole(path, cause))
-        image = tsk_img_open_utf8_sing(path.c_str(), TSK_IMG_TYPE_DETECT, 0);
+        image = tsk_img_open_utf8_sing(path.c_str(), library_type(kind), 0);
     posix_give_back_rights(&rights);
     tsk_error_reset();
     if (!image) {
@@ -131,7 +143,7 @@ void container_close(ContainerSource* container) {
 
 #else
 
-int container_open(const std::string&, ContainerSource* container, ByteSource*,
+int container_open(const std::string&, int, ContainerSource* container, ByteSource*,
                    const char16_t** cause) {
     *container = ContainerSource{};
     *cause = u"this build reads no image containers";

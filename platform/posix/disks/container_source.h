@@ -37,15 +37,26 @@ struct ContainerSource {
     ContainerBlocks blocks;
 };
 
-// Whether the file's first bytes (and its name, for split raw) say it is a
-// container: head holds its first bytes, tail its last 512 (a fixed VHD's footer).
-bool container_looks(const std::string& path, const uint8_t* head, size_t head_length,
+enum : int {
+    CONTAINER_NONE = 0,
+    CONTAINER_EWF,
+    CONTAINER_AFF,
+    CONTAINER_VMDK,
+    CONTAINER_VHD,  // VHD and VHDX
+    CONTAINER_SPLIT_RAW,
+};
+
+// Which container the file's first bytes (and its name, for split raw) say
+// it is: head holds its first bytes, tail its last 512 (a fixed VHD's
+// footer). The library is then asked for that format alone: its detection
+// tries every format, and some leave memory behind when they fail.
+int container_looks(const std::string& path, const uint8_t* head, size_t head_length,
                      const uint8_t* tail, size_t tail_length);
 
 // Opens the container at path (its further segments found by name), with
 // the invoking user's rights as every open of the library is made; 1 with
 // source filled, 0 with *cause set when it cannot be read (or the build
 // reads no containers).
-int container_open(const std::string& path, ContainerSource* container, ByteSource* source,
-                   const char16_t** cause);
+int container_open(const std::string& path, int kind, ContainerSource* container,
+                   ByteSource* source, const char16_t** cause);
 void container_close(ContainerSource* container);

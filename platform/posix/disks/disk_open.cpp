@@ -49,13 +49,13 @@ std::string opened_path(int fd) {
     return n > 0 ? std::string(path, size_t(n)) : std::string();
 }
 
-// Whether a regular file is a container (its first and last bytes).
-bool looks_container(const ByteSource* raw, const std::string& path) {
+// Which container a regular file is (its first and last bytes), if any.
+int looks_container(const ByteSource* raw, const std::string& path) {
     uint8_t head[kHead] = {}, tail[512] = {};
     const size_t head_length = raw->length < kHead ? size_t(raw->length) : kHead;
     const size_t tail_length = raw->length < 512 ? 0 : 512;
-    if (!source_read(raw, 0, head, head_length)) return false;
-    if (tail_length && !source_read(raw, raw->length - 512, tail, 512)) return false;
+    if (!source_read(raw, 0, head, head_length)) return CONTAINER_NONE;
+    if (tail_length && !source_read(raw, raw->length - 512, tail, 512)) return CONTAINER_NONE;
     return container_looks(path, head, head_length, tail, tail_length);
 }
 
@@ -126,9 +126,10 @@ Handle platform_open_disk(const wchar* open_path) {
     FdByteSource raw_bytes;
     ByteSource raw;
     fd_source_start(&raw_bytes, target->base.fd, &raw);
-    if (!disk->block && looks_container(&raw, opened_path(target->base.fd))) {
-        if (container_open(opened_path(target->base.fd), &disk->container, &disk->container_bytes,
-                           &disk->cause))
+    const std::string path = disk->block ? std::string() : opened_path(target->base.fd);
+    const int kind = disk->block ? CONTAINER_NONE : looks_container(&raw, path);
+    if (kind != CONTAINER_NONE) {
+        if (container_open(path, kind, &disk->container, &disk->container_bytes, &disk->cause))
             read_layout(disk, &disk->container_bytes);
         else
             disk->whole = false;  // nothing to search but the fault
