@@ -12,11 +12,11 @@ scripts/install-packages.sh clang libclang-rt-14-dev
 
 seconds=${MORLA_FUZZ_SECONDS:-60}
 failures=0
-for target in name_walk volume_scan matcher relay_frame command_line; do
+for target in name_walk volume_scan matcher relay_frame command_line partition_table; do
     fuzz/run.sh "$target" "$seconds" || failures=$((failures + 1))
 done
 if [ "$failures" -ne 0 ]; then
     echo "fuzz smoke: FAILED: $failures target(s) with a finding"
     exit 1
 fi
-echo "fuzz smoke: PASSED: 5 targets, $seconds s each, no finding"
+echo "fuzz smoke: PASSED: 6 targets, $seconds s each, no finding"

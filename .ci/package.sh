@@ -63,7 +63,7 @@ warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
 expect "man --warnings: no warning" "" "$warnings"
 head=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$page" 2>/dev/null | head -8)
 echo "$head"
-if grep -q '^SYNOPSIS' <<<"$head" && grep -q '^ *morla pattern \[drive letter \.\.\.\]' <<<"$head"; then
+if grep -q '^SYNOPSIS' <<<"$head" && grep -q '^ *morla pattern \[drive letter | path \.\.\.\]' <<<"$head"; then
     pass "man -l | head shows the synopsis"
 else
     fail "man -l | head shows the synopsis" "$head"
@@ -105,6 +105,10 @@ expect "completion offers E after morla '*.doc' c" "E" "$(complete_words morla "
 expect "completion keeps the typed case" "E" "$(complete_words morla "'*.doc'" E)"
 expect "completion keeps the typed lower case" "e" "$(complete_words morla "'*.doc'" C e)"
 expect "completion offers nothing for the pattern" "" "$(complete_words morla '')"
+expect "completion offers file names after './'" "./sample.img" \
+    "$(cd "$work" && complete_words morla "'*.doc'" ./sam)"
+expect "completion offers folders after '/', to go on" "$work/wine/" \
+    "$(complete_words morla "'*.doc'" "$work/wi")"
 expect "completion offers nothing without a drive map" "" \
     "$(WINEPREFIX=$work/none bash --norc -c 'source "$1"; COMP_WORDS=(morla x ""); COMP_CWORD=2; _morla; printf "%s\n" "${COMPREPLY[@]}"' \
         complete "$prefix/share/bash-completion/completions/morla")"
@@ -128,6 +132,8 @@ expect "the package recommends bash-completion, without which the completion doe
     bash-completion "$(dpkg-deb -f "$deb" Recommends)"
 depends=$(dpkg-deb -f "$deb" Depends)
 if grep -q 'libc6 (>=' <<<"$depends"; then pass "dependencies from shlibs: $depends"; else fail "dependencies from shlibs" "$depends"; fi
+# Containers are read through libtsk, which the release build links.
+if grep -q 'libtsk' <<<"$depends"; then pass "the package depends on libtsk"; else fail "the package depends on libtsk" "$depends"; fi
 dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/man/man1/morla.1.gz >"$work/morla.1.gz"
 if gzip -t "$work/morla.1.gz" && cmp -s <(gzip -dc "$work/morla.1.gz") doc/morla.1; then
     pass "the packaged manual page is the page, compressed"

@@ -13,6 +13,13 @@ inline size_t text_length(const wchar* text) {
     return n;
 }
 
+// Whether the text holds a '/'.
+inline bool text_has_slash(const wchar* text) {
+    for (; *text; ++text)
+        if (*text == u'/') return true;
+    return false;
+}
+
 // Upper-cases 'a'-'z' only; every other unit stays as it is.
 inline wchar ascii_upper(wchar c) { return (c >= u'a' && c <= u'z') ? wchar(c - 32) : c; }
 

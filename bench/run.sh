@@ -42,6 +42,10 @@ need ntfs-3g ntfs-3g
 need python3 python3
 need cc gcc
 need taskset util-linux
+need ewfacquire ewf-tools
+need ewfmount ewf-tools
+need qemu-img qemu-utils
+need sfdisk fdisk
 [ -x /usr/bin/time ] || { echo "missing /usr/bin/time (Debian package time)" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || { echo "run as root (mount, page cache)" >&2; exit 1; }
 
@@ -64,10 +68,18 @@ else
     morla=$build/morla
 fi
 
-# Drive C is the image (drive letters on Linux: README, "Drive letters").
+# ---- the container forms: an E01, a VHDX and a GPT disk holding the volume
+bash "$here/container-forms.sh" "$image"
+stem=${image%.img}
+
+# Drive C is the image (drive letters on Linux: README, "Drive letters");
+# E the E01, V the VHDX, G the GPT disk.
 export WINEPREFIX=$work/prefix
 mkdir -p "$WINEPREFIX/dosdevices"
 ln -sfn "$image" "$WINEPREFIX/dosdevices/c::"
+ln -sfn "$stem.E01" "$WINEPREFIX/dosdevices/e::"
+ln -sfn "$stem.vhdx" "$WINEPREFIX/dosdevices/v::"
+ln -sfn "$stem-gpt.img" "$WINEPREFIX/dosdevices/g::"
 
 # ---- the floors: the table's own extents (found with istat), read by one
 # process with pread into one cache-sized buffer (floor-read.c), and, as the
@@ -86,6 +98,18 @@ awk -F: -v img="$image" '{
 }' "$work/extents.txt" >"$work/floor.sh"
 cc -O2 -o "$work/floor-read" "$here/floor-read.c"
 floor_read="'$work/floor-read' '$image' $(tr '\n' ' ' <"$work/extents.txt")"
+# The containers' floor: the same extents through the library that reads
+# them (floor-read-tsk.c); the GPT disk's: floor-read at the partition's offset.
+cc -O2 -o "$work/floor-read-tsk" "$here/floor-read-tsk.c" -ltsk
+extents_list=$(tr '\n' ' ' <"$work/extents.txt")
+gpt_extents=$(awk -F: '{printf "%.0f:%s ", $1 + 1048576, $2}' "$work/extents.txt")
+floor_e01="'$work/floor-read-tsk' '$stem.E01' $extents_list"
+floor_vhdx="'$work/floor-read-tsk' '$stem.vhdx' $extents_list"
+floor_gpt="'$work/floor-read' '$stem-gpt.img' $gpt_extents"
+# Today's way for an E01, for comparison: ewfmount's FUSE file, searched by
+# path (the mount keeps what it decompressed in the page cache).
+ewf_mnt=$work/ewf
+mkdir -p "$ewf_mnt"
 
 # ---- the ntfs-3g mount, read-only; only while find runs, since ntfsls
 # refuses a volume that ntfs-3g holds open
@@ -95,7 +119,8 @@ mount_volume() { ntfs-3g -o ro "$image" "$mnt"; }
 unmount_volume() {
     if mountpoint -q "$mnt"; then umount "$mnt"; fi
 }
-trap 'unmount_volume || true' EXIT
+trap 'unmount_volume || true; umount "$ewf_mnt" 2>/dev/null || true' EXIT
+ewfmount "$stem.E01" "$ewf_mnt" >/dev/null
 
 # ---- the commands (names as shown in the table)
 q="'"
@@ -120,12 +145,36 @@ fast=(
     "$one_cmd" "taskset -c 0 '$morla' 'no-such-name' C"
     "$one_floor_cmd" "taskset -c 0 $floor_read"
 )
+# The containers and the disk: each search and its floor, then the
+# ewfmount way (label, doc, none, floor, in containers.tsv for table.py).
+containers=(
+    "E01" "morla ${q}*.doc${q} E (E01)" "'$morla' '*.doc' E"
+    "morla ${q}no-such-name${q} E (E01)" "'$morla' 'no-such-name' E"
+    "floor-read-tsk of the E01's extents" "$floor_e01"
+    "VHDX" "morla ${q}*.doc${q} V (VHDX)" "'$morla' '*.doc' V"
+    "morla ${q}no-such-name${q} V (VHDX)" "'$morla' 'no-such-name' V"
+    "floor-read-tsk of the VHDX's extents" "$floor_vhdx"
+    "GPT disk" "morla ${q}*.doc${q} G (GPT disk)" "'$morla' '*.doc' G"
+    "morla ${q}no-such-name${q} G (GPT disk)" "'$morla' 'no-such-name' G"
+    "floor-read of the GPT disk's extents" "$floor_gpt"
+)
+: >"$work/containers.tsv"
+for ((i = 0; i < ${#containers[@]}; i += 7)); do
+    printf '%s\t%s\t%s\t%s\n' "${containers[i]}" "${containers[i + 1]}" "${containers[i + 3]}" \
+        "${containers[i + 5]}" >>"$work/containers.tsv"
+    fast+=("${containers[@]:i+1:6}")
+done
+ewf_way="morla ${q}no-such-name${q} MNT_EWF/ewf1 (ewfmount way)"
+fast+=("$ewf_way" "'$morla' 'no-such-name' '$ewf_mnt/ewf1'")
+echo "$ewf_way" >"$work/ewf-way.txt"
 
 {
     echo "morla    = $morla (drive C: WINEPREFIX=$WINEPREFIX, dosdevices/c:: -> IMAGE)"
     echo "IMAGE    = $image"
     echo "MNT      = $mnt (ntfs-3g -o ro IMAGE MNT, mounted for find only)"
     echo "floor    = $floor_read"
+    echo "E, V, G  = dosdevices/e:: -> $stem.E01, v:: -> $stem.vhdx, g:: -> $stem-gpt.img"
+    echo "MNT_EWF  = $ewf_mnt (ewfmount $stem.E01 MNT_EWF)"
     echo "dd       = $work/floor.sh, one line per extent, e.g.:"
     echo "           $(head -n 1 "$work/floor.sh")"
 } >"$work/commands.txt"
@@ -156,7 +205,8 @@ if [ "$slow_runs" -gt 0 ]; then
 fi
 
 echo "== cold: $cold_runs interleaved rounds (fls, find: $slow_runs runs), page cache dropped before each"
-python3 "$here/interleave.py" "$work/cold-fast.json" "$cold_runs" 0 "$drop" "${fast[@]:0:12}"
+# The one-processor pair stays out of the cold rounds; the containers are in.
+python3 "$here/interleave.py" "$work/cold-fast.json" "$cold_runs" 0 "$drop" "${fast[@]:0:12}" "${fast[@]:16}"
 if [ "$slow_runs" -gt 0 ]; then
     timed cold fls --prepare "$drop" --runs "$slow_runs" -n "$fls_cmd" "fls -r -p '$image'"
     mount_volume

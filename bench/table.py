@@ -88,6 +88,67 @@ def main():
     print("\nmax RSS: /usr/bin/time -v's maximum resident set size; anon: peak")
     print("anonymous (private) memory from /proc/PID/smaps_rollup.")
     print_targets(work, morla_runs, anchors, warm, cold, cpu, memory, patterns)
+    print_containers(work, morla_runs, anchors[0], warm, cold, cpu)
+
+
+def print_containers(work, morla_runs, floor, warm, cold, cpu):
+    """The E01, VHDX and GPT disk forms, each against its own floor; the
+    disk's ratios beside the bare volume's; the E01 cold against ewfmount."""
+    path = os.path.join(work, "containers.tsv")
+    if not os.path.exists(path):
+        return
+    with open(path) as f:
+        forms = [line.rstrip("\n").split("\t") for line in f if line.strip()]
+    ewf_way = None
+    way_path = os.path.join(work, "ewf-way.txt")
+    if os.path.exists(way_path):
+        with open(way_path) as f:
+            ewf_way = f.read().strip()
+    print("\nContainers and the GPT disk, each against its own floor:\n")
+    print("| command | warm s | cold s | processor s | / its floor (w / c) |")
+    print("|---|---|---|---|---|")
+    for label, doc, none, own_floor in forms:
+        for command in (doc, none, own_floor):
+            ratios = "" if command == own_floor else (
+                f"{ratio(warm.get(command), warm.get(own_floor))} / "
+                f"{ratio(cold.get(command), cold.get(own_floor))}")
+            print(f"| `{command}` | {seconds(warm.get(command))} | {seconds(cold.get(command))} | "
+                  f"{seconds(cpu.get(command))} | {ratios} |")
+    if ewf_way:
+        print(f"| `{ewf_way}` | {seconds(warm.get(ewf_way))} | {seconds(cold.get(ewf_way))} | "
+              f"{seconds(cpu.get(ewf_way))} | |")
+    rows = []
+
+    def check(what, a, b, limit, within=True):
+        value = a / b if a is not None and b else None
+        holds = value is not None and (value <= limit if within else value < limit)
+        rows.append((what, f"{'at most' if within else 'below'} {limit:g}",
+                     "-" if value is None else f"{value:.2f}", holds))
+
+    doc, _, none, _ = morla_runs
+    for label, form_doc, form_none, own_floor in forms:
+        if label == "GPT disk":
+            # The same ratios as the bare volume: within a tenth of them.
+            for form, bare in ((form_none, none), (form_doc, doc)):
+                for kind, times in (("warm", warm), ("cold", cold)):
+                    bare_ratio = (times.get(bare) / times.get(floor)
+                                  if times.get(bare) and times.get(floor) else None)
+                    if bare_ratio:
+                        check(f"`{form}` / its floor, {kind}, against the bare volume's "
+                              f"{bare_ratio:.2f}", times.get(form), times.get(own_floor),
+                              round(bare_ratio * 1.1, 2))
+            continue
+        for command in (form_none, form_doc):
+            for kind, times in (("warm", warm), ("cold", cold)):
+                check(f"`{command}` / its floor, {kind}", times.get(command), times.get(own_floor), 1.5)
+        if label == "E01" and ewf_way:
+            check(f"`{form_none}` / the ewfmount way, cold", cold.get(form_none), cold.get(ewf_way), 1.0,
+                  within=False)
+    print("\nContainer targets:\n")
+    print("| target | limit | measured | holds |")
+    print("|---|---|---|---|")
+    for what, limit, measured, holds in rows:
+        print(f"| {what} | {limit} | {measured} | {'yes' if holds else 'NO'} |")
 
 
 def instructions_per_record(work):

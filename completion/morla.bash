@@ -1,4 +1,5 @@
-# bash completion for morla: drive letters after the pattern.
+# bash completion for morla: drive letters after the pattern, and file names
+# for a path ('/', './' or '../' begun: a device, an image or a container).
 #
 # The letters are those of the current drive map, the entries 'x::' of the
 # prefix folder's dosdevices, found by morla's own rule: $WINEPREFIX; else, in
@@ -30,6 +31,16 @@ _morla()
     ((COMP_CWORD >= 2)) || return 0
 
     local current=${COMP_WORDS[COMP_CWORD]}
+    # A path: file names, folders ending in '/' so that the path goes on.
+    if [[ $current == /* || $current == ./* || $current == ../* ]]; then
+        local name
+        while IFS= read -r name; do
+            [[ -d $name ]] && name+=/
+            COMPREPLY+=("$name")
+        done < <(compgen -f -- "$current")
+        compopt -o nospace 2>/dev/null
+        return 0
+    fi
     # Only a lone letter, or nothing yet, is completed.
     [[ $current =~ ^[A-Za-z]?$ ]] || return 0
 

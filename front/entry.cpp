@@ -5,7 +5,6 @@
 #include "base/entry_points.h"
 #include "base/format.h"
 #include "base/text.h"
-#include "search/scan.h"
 #include "volumes/volumes.h"
 
 const wchar kRelayPipePrefix[] = u"\\\\.\\pipe\\morla-uac-pipe-";
@@ -34,8 +33,11 @@ bool asks_for_version(const wchar* first) {
     return is_word(first, u"--version") || is_word(first, u"-V");
 }
 
-// 1 when the drive was searched to its end.
-int search_drive(wchar typed, const wchar* pattern) {
+// One argument after the pattern: a drive letter, or on Linux a path. 1
+// when what it names was searched whole.
+int search_argument(const wchar* argument, const wchar* pattern) {
+    if (platform_path_targets && text_has_slash(argument)) return search_path(argument, pattern);
+    const wchar typed = argument[0];
     wchar letter;
     if (typed >= u'A' && typed <= u'Z') {
         letter = typed;
@@ -46,14 +48,12 @@ int search_drive(wchar typed, const wchar* pattern) {
         return 0;
     }
     drive_device_path[4] = letter;
-    Handle volume = platform_open_volume(drive_device_path);
-    if (volume == INVALID_HANDLE) {
+    Handle disk = platform_open_disk(drive_device_path);
+    if (disk == INVALID_HANDLE) {
         print_err_safe(u"Unable to access drive %c\n", typed);
         return 0;
     }
-    int complete = scan_volume(volume, pattern, drive_device_path);
-    platform_close_handle(volume);
-    return complete;
+    return search_disk(disk, pattern, drive_device_path, typed, nullptr);
 }
 
 // The status of a search: every part of it went on whatever another part
@@ -77,6 +77,6 @@ int morla_entry(int argc, wchar** argv) {
     if (administrator_check()) return 2;
     if (argc <= 2) return search_status(search_all_volumes(argv[1]));
     int complete = 1;
-    for (int i = 2; i < argc; ++i) complete &= search_drive(argv[i][0], argv[1]);
+    for (int i = 2; i < argc; ++i) complete &= search_argument(argv[i], argv[1]);
     return search_status(complete);
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs one fuzz target for a given time:
 #   fuzz/run.sh TARGET SECONDS [libFuzzer options...]
-# TARGET: name_walk, volume_scan, matcher, relay_frame or command_line.
+# TARGET: name_walk, volume_scan, matcher, relay_frame, command_line or
+# partition_table.
 # Builds the "fuzz" preset first (clang, libFuzzer, address and
 # undefined-behaviour sanitizers) into build/fuzz, or $MORLA_FUZZ_BUILD.
 # The corpus grows in $MORLA_FUZZ_WORK/TARGET (default /tmp/morla-fuzz),
@@ -13,7 +14,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(dirname "$here")
-targets="name_walk volume_scan matcher relay_frame command_line"
+targets="name_walk volume_scan matcher relay_frame command_line partition_table"
 if [ $# -lt 2 ] || ! [[ " $targets " == *" $1 "* ]] || ! [[ $2 =~ ^[0-9]+$ ]]; then
     echo "usage: $0 TARGET SECONDS [libFuzzer options...]; TARGET: $targets" >&2
     exit 2

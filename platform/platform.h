@@ -87,6 +87,27 @@ int platform_device_io_control(Handle volume, uint32_t control_code, const void*
                                uint32_t input_size, void* output, uint32_t output_size,
                                uint32_t* bytes_returned);
 
+// The volumes a target holds. Windows opens a volume by its device path
+// and has it alone; Linux also reads a disk's partition table and image
+// containers, and gives each NTFS partition a device path of its own
+// ('\\.\E3:', '\\.\/dev/loop0p2'), or the target's when it holds one.
+// Opens the target as platform_open_volume does; INVALID_HANDLE on failure.
+Handle platform_open_disk(const wchar* open_path);
+enum : uint32_t { DISK_PART_PATH_UNITS = 4200 };
+struct DiskPart {
+    Handle volume;                             // open; the caller closes it
+    wchar device_path[DISK_PART_PATH_UNITS];   // its lines' prefix from index 4
+    const wchar* cause;                        // a fault's few words
+};
+// The next volume of the disk, named after device_path (the target's own):
+// 1 with part->volume open, -1 for a fault the table or container met
+// (part->cause; the volumes after it still follow), 0 at the end.
+int platform_next_disk_part(Handle disk, const wchar* device_path, DiskPart* part);
+int platform_close_disk(Handle disk);
+// Whether an argument holding '/' names a path to search (Linux), rather
+// than a drive letter (Windows).
+extern const int platform_path_targets;
+
 // FindFirstVolumeW, FindNextVolumeW, FindVolumeClose.
 Handle platform_find_first_volume(wchar* name, uint32_t capacity);
 int platform_find_next_volume(Handle find, wchar* name, uint32_t capacity);

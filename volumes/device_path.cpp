@@ -48,12 +48,11 @@ int search_device(const wchar* device_path, const wchar* pattern) {
 
 int search_device_through(const wchar* open_path, const wchar* device_path,
                           const wchar* pattern) {
-    Handle volume = platform_open_volume(open_path);
-    if (volume == INVALID_HANDLE) {
+    Handle disk = platform_open_disk(open_path);
+    if (disk == INVALID_HANDLE) {
+        // Not asked for by name: a volume of the machine that cannot be opened.
         print_err_safe(u"Unable to access volume '%s'\n", device_path);
         return 1;
     }
-    int complete = scan_volume(volume, pattern, device_path);
-    platform_close_handle(volume);
-    return complete;
+    return search_disk(disk, pattern, device_path, 0, device_path);
 }

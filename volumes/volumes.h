@@ -22,7 +22,17 @@ int search_volume(const wchar* volume_name, const wchar* pattern);
 int search_mount_path(const wchar* volume_name, const wchar* mount_paths, const wchar* pattern);
 // Opens the device path, scans it, closes it.
 int search_device(const wchar* device_path, const wchar* pattern);
-// Opens open_path, scans it under the device path (the prefix of its lines,
-// and the name in the message when the open fails), closes it.
+// Opens open_path, searches every volume it holds under the device path
+// (the prefix of their lines, and the name in the message when the open
+// fails), closes it. 1 when all of it was searched.
 int search_device_through(const wchar* open_path, const wchar* device_path,
                           const wchar* pattern);
+// Searches every volume of an open disk (platform_open_disk) and closes it:
+// the target itself, or each NTFS partition under its own name. typed is
+// the drive letter as typed, or 0 and named, the target's name in its
+// message. 1 when all of it was searched, 0 when a fault left something out.
+int search_disk(Handle disk, const wchar* pattern, const wchar* device_path, wchar typed,
+                const wchar* named);
+// A target named by its path on the command line ('/dev/sdb', './pc17.E01'),
+// searched under the path as typed; 1 when all of it was searched.
+int search_path(const wchar* path, const wchar* pattern);

@@ -14,6 +14,7 @@ enum PosixHandleKind : int {
     POSIX_PIPE,
     POSIX_PROCESS,
     POSIX_FILE,
+    POSIX_DISK,
 };
 
 struct PosixHandle {

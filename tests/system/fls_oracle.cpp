@@ -79,8 +79,9 @@ std::string as_morla_path(std::string path) {
 }  // namespace
 
 bool fls_expected_lines(const std::string& image, const std::string& prefix,
-                        std::multiset<std::string>* lines) {
-    ProcessResult r = run_process(tool_path("fls"), {"-r", "-p", image}, {}, 120);
+                        std::multiset<std::string>* lines, long sector_offset) {
+    ProcessResult r = run_process(
+        tool_path("fls"), {"-r", "-p", "-o", std::to_string(sector_offset), image}, {}, 120);
     if (r.status != 0) return false;
     std::set<std::pair<std::string, std::string>> seen;  // (record, path)
     std::istringstream in(r.out);
@@ -104,7 +105,6 @@ bool fls_expected_lines(const std::string& image, const std::string& prefix,
             if (c == '^') c = '?';
         seen.insert({record, path});
     }
-    lines->clear();
     for (const auto& [record, path] : seen) lines->insert(prefix + "\\" + as_morla_path(path));
     lines->insert(prefix + "\\.");
     return true;

@@ -45,10 +45,11 @@ bool have_tool(const std::string& name);
 // The lines morla '*' should print for the volume with this prefix ("C:"),
 // from `fls -r -p`: in-use entries only (no deleted, virtual or orphan
 // entries), 'name:stream' counted as 'name', each (record, path) once,
-// control characters as '?', and the root directory's own line. Returns
-// false when fls cannot read the volume.
+// control characters as '?', and the root directory's own line, added to
+// lines (so a disk's partitions, each from its sector offset, make one
+// set). Returns false when fls cannot read the volume.
 bool fls_expected_lines(const std::string& image, const std::string& prefix,
-                        std::multiset<std::string>* lines);
+                        std::multiset<std::string>* lines, long sector_offset = 0);
 
 // The same from `ntfsls -R`, for volumes fls cannot read. Names holding a
 // line feed would break its output; only volumes without them are listed.

@@ -54,9 +54,10 @@ void remove_tree(const std::string& path) {
     if (!path.empty()) fs::remove_all(path, ignored);
 }
 
-LoopDisk attach_loop_disk(const std::string& image, int partitions) {
+LoopDisk attach_loop_disk(const std::string& image, int partitions, bool kernel_partitions) {
     LoopDisk disk;
-    FILE* out = popen(("losetup -r -P -f --show '" + image + "' 2>/dev/null").c_str(), "r");
+    const std::string scan = kernel_partitions ? "-P " : "";
+    FILE* out = popen(("losetup -r " + scan + "-f --show '" + image + "' 2>/dev/null").c_str(), "r");
     if (!out) return disk;
     char line[256] = "";
     bool read = fgets(line, sizeof line, out) != nullptr;
@@ -67,6 +68,7 @@ LoopDisk attach_loop_disk(const std::string& image, int partitions) {
     std::system(("losetup -d '" + device + "' 2>/dev/null").c_str());
     if (disk.hold_fd < 0) return disk;
     disk.device = device;
+    if (!kernel_partitions) return disk;
     // The kernel's own scan may not list a read-only device's partitions.
     std::system(("partx -a '" + device + "' >/dev/null 2>&1").c_str());
     for (int tries = 0; tries < 100; ++tries) {

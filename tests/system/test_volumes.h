@@ -29,8 +29,9 @@ struct LoopDisk {
 };
 // Attaches the image and waits for the nodes of its first partitions
 // (partx adds them where no device manager does); an empty device, with
-// nothing left attached, when the machine cannot.
-LoopDisk attach_loop_disk(const std::string& image, int partitions);
+// nothing left attached, when the machine cannot. Without kernel_partitions
+// (losetup without -P) the kernel shows no partition of it.
+LoopDisk attach_loop_disk(const std::string& image, int partitions, bool kernel_partitions = true);
 void detach_loop_disk(LoopDisk* disk);
 
 // Pages of fd's first length bytes the system's cache holds: what was read

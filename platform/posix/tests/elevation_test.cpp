@@ -450,7 +450,9 @@ std::string an_ntfs_image() {
     std::vector<std::string> fixtures;
     for (const auto& entry : fs::directory_iterator(fixture_path(""), ignored)) {
         std::string path = entry.path().string();
-        if (path.size() > 7 && path.compare(path.size() - 7, 7, ".img.gz") == 0)
+        // Volumes only: the disk fixtures hold few names.
+        if (path.size() > 7 && path.compare(path.size() - 7, 7, ".img.gz") == 0 &&
+            path.find("-disk.") == std::string::npos)
             fixtures.push_back(path);
     }
     std::sort(fixtures.begin(), fixtures.end());
@@ -681,6 +683,20 @@ TEST_F(RealSudo, ARuleForMorlaGrantsBlockDevicesAndTheImagesTheUserMayRead) {
     const std::string through = "/proc/" + std::to_string(inside);
     ASSERT_EQ(chown(own.c_str(), user->pw_uid, user->pw_gid), 0);
     ASSERT_EQ(chown((own + "/volume.img").c_str(), user->pw_uid, user->pw_gid), 0);
+    chmod((own + "/volume.img").c_str(), 0600);
+    // The user's own E01 in 1 MiB segments (random bytes after the volume
+    // make several), and a copy whose second segment only root may read:
+    // the library's opens are the user's too.
+    const std::string e01 = own + "/e01", hidden = own + "/hidden";
+    const bool have_ewf = std::system(("mkdir '" + e01 + "' '" + hidden + "' && cp '" + image + "' '" + e01 +
+                                       "/v.raw' && head -c 3145728 /dev/urandom >> '" + e01 +
+                                       "/v.raw' && cd '" + e01 +
+                                       "' && ewfacquire -u -q -t v -f encase6 -c deflate:fast -S 1048576 "
+                                       "v.raw >/dev/null 2>&1 && rm v.raw && cp v.E0* '" + hidden +
+                                       "' && chown -R " + plain + " '" + e01 + "' '" + hidden +
+                                       "' && chown root '" + hidden + "/v.E02' && chmod 0600 '" + hidden +
+                                       "/v.E02'")
+                                          .c_str()) == 0;
     LoopDisk disk = attach_loop_disk(root_only + "/volume.img", 0);
     // A character device anyone may open: refused for what it is.
     const std::string device = own + "/null";
@@ -691,25 +707,30 @@ TEST_F(RealSudo, ARuleForMorlaGrantsBlockDevicesAndTheImagesTheUserMayRead) {
         const char* what;
         std::string target, user;
         bool through_sudo, finds;
+        std::string cause;  // of a disk or container that opened, after the usual line
     };
     const Case cases[] = {
-        {"root-only image, rule for Morla", root_only + "/volume.img", plain, true, false},
+        {"root-only image, rule for Morla", root_only + "/volume.img", plain, true, false, ""},
         {"root-only image in an open folder, rule for Morla", open_folder + "/volume.img", plain,
-         true, false},
+         true, false, ""},
         {"another user's folder as a process's working folder, rule for Morla",
-         through + "/cwd/volume.img", plain, true, false},
+         through + "/cwd/volume.img", plain, true, false, ""},
         {"another user's folder as a process's root, rule for Morla",
-         through + "/root/volume.img", plain, true, false},
-        {"the user's own image, rule for Morla", own + "/volume.img", plain, true, true},
-        {"block device, rule for Morla", disk.device, plain, true, true},
-        {"character device, rule for Morla", device, plain, true, false},
-        {"root-only image, administrator under sudo", root_only + "/volume.img", admin, true, true},
-        {"root-only image, administrator relayed", root_only + "/volume.img", admin, false, true},
+         through + "/root/volume.img", plain, true, false, ""},
+        {"the user's own image, rule for Morla", own + "/volume.img", plain, true, true, ""},
+        {"block device, rule for Morla", disk.device, plain, true, true, ""},
+        {"character device, rule for Morla", device, plain, true, false, ""},
+        {"root-only image, administrator under sudo", root_only + "/volume.img", admin, true, true, ""},
+        {"root-only image, administrator relayed", root_only + "/volume.img", admin, false, true, ""},
+        {"the user's own E01, rule for Morla", have_ewf ? e01 + "/v.E01" : "", plain, true, true, ""},
+        {"the user's E01 with a root-only segment, rule for Morla", have_ewf ? hidden + "/v.E01" : "", plain,
+         true, false, "an E01 segment is missing or unreadable"},
+        {"the same, administrator under sudo", have_ewf ? hidden + "/v.E01" : "", admin, true, true, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         if (c.target.empty()) {
-            ADD_FAILURE() << "no loop device";
+            ADD_FAILURE() << "no loop device, or no E01 could be made";
             continue;
         }
         link_drive(prefix, 'c', c.target);
@@ -718,7 +739,8 @@ TEST_F(RealSudo, ARuleForMorlaGrantsBlockDevicesAndTheImagesTheUserMayRead) {
                                          : run_as(c.user, binary, {"*", "C"});
         EXPECT_EQ(r.status, c.finds ? 0 : 3);
         EXPECT_EQ(r.out, c.finds ? names : "");
-        EXPECT_EQ(r.err, c.finds ? "" : "Unable to access drive C\n");
+        EXPECT_EQ(r.err, c.finds ? "" : "Unable to access drive C\n" +
+                                             (c.cause.empty() ? "" : "Damaged disk or image 'C:': " + c.cause + "\n"));
     }
     // Every volume: these images are no volume the user can open.
     for (const std::string& target : {root_only + "/volume.img", through + "/cwd/volume.img"}) {

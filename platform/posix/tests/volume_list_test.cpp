@@ -422,6 +422,26 @@ TEST(AllVolumes, EveryNtfsPartitionOfADiskImageOnALoopDevice) {
     EXPECT_EQ(lines_under(lettered.out, "C:"), lines_under(second.out, "C:"));
     EXPECT_TRUE(lines_under(lettered.out, p2).empty());
     EXPECT_EQ(lines_under(lettered.out, p1), lines_under(first.out, "C:"));
+
+    // The lettered disk: its partitions under the letter and their numbers,
+    // and not again under their devices.
+    link_drive(prefix, 'c', disk.device);
+    ProcessResult whole = run_morla({"*"}, {{"WINEPREFIX", prefix}}, 120);
+    EXPECT_EQ(lines_under(whole.out, "C1:"), lines_under(first.out, "C:"));
+    EXPECT_EQ(lines_under(whole.out, "C2:"), lines_under(second.out, "C:"));
+    EXPECT_TRUE(lines_under(whole.out, p1).empty());
+    EXPECT_TRUE(lines_under(whole.out, p2).empty());
+    fs::remove(prefix + "/dosdevices/c::");
+
+    // Attached without its partitions, the disk is read through its table,
+    // each partition under the name the kernel would give it.
+    LoopDisk plain = attach_loop_disk(disk_image, 0, false);
+    ASSERT_FALSE(plain.device.empty());
+    ProcessResult through_table = run_morla({"*"}, {{"WINEPREFIX", prefix}}, 120);
+    EXPECT_EQ(lines_under(through_table.out, plain.device + "p1"), lines_under(first.out, "C:"));
+    EXPECT_EQ(lines_under(through_table.out, plain.device + "p2"), lines_under(second.out, "C:"));
+    EXPECT_TRUE(lines_under(through_table.out, plain.device).empty());
+    detach_loop_disk(&plain);
     detach_loop_disk(&disk);
     remove_tree(folder);
 }

@@ -36,6 +36,20 @@ bool printable_name(const std::string& name) {
     return true;
 }
 
+// A partition's folder lies in its disk's: /sys/class/block/sdb2 links to
+// .../block/sdb/sdb2.
+std::string partition_disk(const std::string& device) {
+    if (attribute(device, "partition").empty()) return std::string();
+    char target[4096];
+    const ssize_t n = readlink((kSysBlock + device).c_str(), target, sizeof target - 1);
+    if (n <= 0) return std::string();
+    std::string path(target, size_t(n));
+    const size_t last = path.rfind('/');
+    if (last == std::string::npos || last == 0) return std::string();
+    const size_t before = path.rfind('/', last - 1);
+    return path.substr(before == std::string::npos ? 0 : before + 1, last - before - 1);
+}
+
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool natural_less(const BlockDevice& x, const BlockDevice& y) {
@@ -85,7 +99,7 @@ std::vector<BlockDevice> posix_block_devices() {
         std::string node = "/dev/" + node_name;
         struct stat st;
         if (stat(node.c_str(), &st) != 0 || !S_ISBLK(st.st_mode) || st.st_rdev != number) continue;
-        devices.push_back(BlockDevice{node, number});
+        devices.push_back(BlockDevice{node, number, name, partition_disk(name)});
     }
     closedir(folder);
     std::sort(devices.begin(), devices.end(), natural_less);

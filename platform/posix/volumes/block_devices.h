@@ -9,6 +9,8 @@
 struct BlockDevice {
     std::string node;  // "/dev/sdb2"
     dev_t number;
+    std::string name;  // the kernel's, "sdb2"
+    std::string disk;  // a partition's disk, "sdb"; empty for a whole disk
 };
 
 // Every device of /sys/class/block that holds a medium and whose node under

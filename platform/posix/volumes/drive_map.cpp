@@ -56,8 +56,10 @@ std::string posix_device_file(const wchar* path) {
         if ((c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z')) return posix_drive_entry(char(c));
         return std::string();
     }
-    // A device no letter names: '\\.\' + its node's absolute path.
-    if (device_form && path[4] == u'/') return utf8_text(path + 4, n - 4);
+    // A device no letter names, '\\.\' + its node's absolute path, or a
+    // path typed on the command line ('\\.\./pc17.E01'): one with a '/'.
+    for (size_t i = 4; device_form && i < n; ++i)
+        if (path[i] == u'/') return utf8_text(path + 4, n - 4);
     // A volume name, '\\?\' + Linux path + '\', or the same without its
     // trailing backslash, as a volume mounted in a folder is opened.
     if (n > 4 && path[0] == u'\\' && path[1] == u'\\' && path[2] == u'?' && path[3] == u'\\') {

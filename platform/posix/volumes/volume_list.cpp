@@ -2,7 +2,9 @@
 // GetVolumePathNamesForVolumeNameW. No volume manager knows drive letters on
 // Linux, so the volumes are first the distinct targets of the drive
 // entries 'x::' in the prefix folder's dosdevices, in the order of the first
-// letter naming each, then every block device that no letter names. A
+// letter naming each, then every block device that no letter names (but a
+// disk whose partitions the kernel shows as devices, and the partitions of
+// a lettered disk: either is searched through the other). A
 // volume's name is '\\?\' + the canonical path of its target (or the device's
 // node) + '\', which opens that path. Its mount paths are its drive roots
 // ('C:\'); a device without a letter has one, its node and a backslash
@@ -117,11 +119,24 @@ std::vector<VolumeEntry> list_volumes() {
         volumes[i].mount_paths += {char16_t(letter - 32), u':', u'\\', u'\0'};
     }
     posix_give_back_rights(&rights);
-    for (const BlockDevice& device : posix_block_devices()) {
-        bool lettered = false;
+    const std::vector<BlockDevice> devices = posix_block_devices();
+    auto lettered = [&](const BlockDevice& device) {
         for (const DriveTarget& target : targets)
-            lettered = lettered || (target.block && target.device == device.number);
-        if (!lettered)
+            if (target.block && target.device == device.number) return true;
+        return false;
+    };
+    for (const BlockDevice& device : devices) {
+        // A disk is searched through its table, or through the partition
+        // devices the kernel shows for it, never both: an unlettered disk
+        // whose partitions have devices is left to them, and the partitions
+        // of a lettered disk are searched under its letter.
+        bool shown_partitions = false, disk_lettered = false;
+        for (const BlockDevice& other : devices) {
+            shown_partitions = shown_partitions || other.disk == device.name;
+            disk_lettered = disk_lettered || (!device.disk.empty() && other.name == device.disk &&
+                                              lettered(other));
+        }
+        if (!lettered(device) && !shown_partitions && !disk_lettered)
             volumes.push_back(VolumeEntry{volume_name(device.node), utf16_text(device.node) + u"\\" + u'\0'});
     }
     for (VolumeEntry& volume : volumes) volume.mount_paths += u'\0';

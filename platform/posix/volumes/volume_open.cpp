@@ -61,7 +61,7 @@ Handle platform_open_volume(const wchar* device_path) {
         close(fd);
         return posix_fail<Handle>(code);
     }
-    PosixVolume* volume = new (std::nothrow) PosixVolume{{POSIX_VOLUME, fd}, FdByteSource{}, nullptr};
+    PosixVolume* volume = new (std::nothrow) PosixVolume{{POSIX_VOLUME, fd}, FdByteSource{}, nullptr, nullptr, 0, 0, WindowSource{}};
     if (!volume) {
         close(fd);
         return posix_fail<Handle>(ENOMEM);

@@ -18,7 +18,10 @@ NtfsVolume* volume_reader(Handle handle) {
     if (!volume->ntfs) {
         ByteSource source;
         fd_source_release(&volume->bytes);  // what a failed attempt left
-        fd_source_start(&volume->bytes, h->fd, &source);
+        if (volume->container) source = *volume->container;
+        else fd_source_start(&volume->bytes, h->fd, &source);
+        if (volume->length)
+            window_source_start(&volume->window, &source, volume->start, volume->length, &source);
         volume->ntfs = ntfs_open(&source);
     }
     return volume->ntfs;

@@ -1,0 +1,155 @@
+#include "platform/posix/disks/container_source.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/posix/disks/ewf_segments.h"
+#include "platform/posix/rights/user_rights.h"
+
+#if defined(MORLA_CONTAINERS)
+#include <tsk/libtsk.h>
+
+namespace {
+
+// The library opens files by name, at its open and maybe again at a read
+// (segments it closed to keep few open): every call into it is made with the
+// invoking user's rights in effect.
+int read_library(ContainerSource* c, uint64_t offset, void* dest, size_t length) {
+    PosixUserRights rights;
+    if (!posix_take_user_rights(&rights)) return 0;
+    char* to = static_cast<char*>(dest);
+    int ok = 1;
+    // In pieces the library's own bounds hold for; whatever it answers
+    // other than the whole piece is a failed read.
+    while (length && ok) {
+        const size_t piece = length < (8u << 20) ? length : (8u << 20);
+        ssize_t got = tsk_img_read(static_cast<TSK_IMG_INFO*>(c->image), TSK_OFF_T(offset), to, piece);
+        ok = got >= 0 && size_t(got) == piece;
+        to += piece;
+        offset += piece;
+        length -= piece;
+    }
+    posix_give_back_rights(&rights);
+    if (!ok) {
+        ++c->failed_reads;
+        errno = EIO;
+    }
+    return ok;
+}
+
+// The kept block holding offset, read in when missing (the least recently
+// used one makes room); null when the library fails it.
+const uint8_t* block_of(ContainerSource* c, uint64_t offset) {
+    ContainerBlocks* b = &c->blocks;
+    const uint64_t at = offset - offset % CONTAINER_BLOCK_BYTES;
+    const uint64_t number = at / CONTAINER_BLOCK_BYTES;
+    // Neighbouring blocks fall in different sets.
+    const size_t first = size_t((number * 0x9E3779B97F4A7C15ull) >> 56) % CONTAINER_SETS * CONTAINER_WAYS;
+    size_t slot = first;
+    for (size_t i = first; i < first + CONTAINER_WAYS; ++i) {
+        if (b->used[i] && b->at[i] == at) {
+            b->used[i] = ++b->clock;
+            return b->bytes + i * CONTAINER_BLOCK_BYTES;
+        }
+        if (b->used[i] < b->used[slot]) slot = i;
+    }
+    const uint64_t length = c->size - at < CONTAINER_BLOCK_BYTES ? c->size - at : uint64_t(CONTAINER_BLOCK_BYTES);
+    uint8_t* block = b->bytes + slot * CONTAINER_BLOCK_BYTES;
+    b->used[slot] = 0;
+    if (!read_library(c, at, block, size_t(length))) return nullptr;
+    b->at[slot] = at;
+    b->used[slot] = ++b->clock;
+    return block;
+}
+
+int read_container(void* context, uint64_t offset, void* dest, size_t length) {
+    ContainerSource* c = static_cast<ContainerSource*>(context);
+    if (!c->image || offset > c->size || length > c->size - offset) {
+        ++c->failed_reads;
+        errno = EIO;
+        return 0;
+    }
+    if (length > CONTAINER_BLOCK_BYTES) return read_library(c, offset, dest, length);
+    if (!c->blocks.bytes) {
+        c->blocks.bytes = static_cast<uint8_t*>(std::malloc(size_t(CONTAINER_BLOCK_BYTES) * CONTAINER_BLOCKS));
+        if (!c->blocks.bytes) return read_library(c, offset, dest, length);
+    }
+    uint8_t* to = static_cast<uint8_t*>(dest);
+    while (length) {
+        const uint8_t* block = block_of(c, offset);
+        if (!block) return 0;
+        const size_t within = size_t(offset % CONTAINER_BLOCK_BYTES);
+        const size_t take = length < CONTAINER_BLOCK_BYTES - within ? length : CONTAINER_BLOCK_BYTES - within;
+        std::memcpy(to, block + within, take);
+        to += take;
+        offset += take;
+        length -= take;
+    }
+    return 1;
+}
+
+}  // namespace
+
+namespace {
+TSK_IMG_TYPE_ENUM library_type(int kind) {
+    switch (kind) {
+    case CONTAINER_EWF: return TSK_IMG_TYPE_EWF_EWF;
+    case CONTAINER_AFF: return TSK_IMG_TYPE_AFF_AFF;
+    case CONTAINER_VMDK: return TSK_IMG_TYPE_VMDK_VMDK;
+    case CONTAINER_VHD: return TSK_IMG_TYPE_VHD_VHD;
+    default: return TSK_IMG_TYPE_RAW;
+    }
+}
+}  // namespace
+
+int container_open(const std::string& path, int kind, ContainerSource* container,
+                   ByteSource* source, const char16_t** cause) {
+    *container = ContainerSource{};
+    PosixUserRights rights;
+    if (!posix_take_user_rights(&rights)) {
+        *cause = u"the container cannot be opened with the user's rights";
+        return 0;
+    }
+    TSK_IMG_INFO* image = nullptr;
+    *cause = nullptr;
+    if (ewf_segments_whole(path, cause))
+        image = tsk_img_open_utf8_sing(path.c_str(), library_type(kind), 0);
+    posix_give_back_rights(&rights);
+    tsk_error_reset();
+    if (!image) {
+        if (!*cause) *cause = u"the container cannot be opened (a segment missing or damaged)";
+        return 0;
+    }
+    if (image->size <= 0) {
+        tsk_img_close(image);
+        *cause = u"the container holds no bytes";
+        return 0;
+    }
+    container->image = image;
+    container->size = uint64_t(image->size);
+    source->context = container;
+    source->length = container->size;
+    source->read = read_container;
+    source->prefetch = nullptr;
+    return 1;
+}
+
+void container_close(ContainerSource* container) {
+    if (container->image) tsk_img_close(static_cast<TSK_IMG_INFO*>(container->image));
+    std::free(container->blocks.bytes);
+    *container = ContainerSource{};
+}
+
+#else
+
+int container_open(const std::string&, int, ContainerSource* container, ByteSource*,
+                   const char16_t** cause) {
+    *container = ContainerSource{};
+    *cause = u"this build reads no image containers";
+    return 0;
+}
+
+void container_close(ContainerSource* container) { *container = ContainerSource{}; }
+
+#endif
