@@ -220,6 +220,14 @@ TEST(VolumeList, DistinctTargetsInLetterOrderWithTheirDriveRootsThenBlockDevices
             std::u16string node = name.substr(4, name.size() - 5);
             EXPECT_EQ(mount_paths(name), node + u"\\" + u'\0' + u'\0');
         }
+        // A lettered image is no block device: the device its file system
+        // lives on is listed all the same.
+        struct stat held;
+        for (const BlockDevice& device : posix_block_devices())
+            if (stat(d.ntfs.c_str(), &held) == 0 && device.number == held.st_dev) {
+                EXPECT_NE(std::find(names.begin(), names.end(), u"\\\\?\\" + wide(device.node) + u"\\"),
+                          names.end()) << device.node;
+            }
         // The volume name opens its target, as a device path would.
         Handle volume = platform_open_volume(names[1].c_str());
         EXPECT_NE(volume, INVALID_HANDLE);
