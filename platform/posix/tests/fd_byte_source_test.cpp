@@ -123,11 +123,13 @@ TEST(FdByteSource, AHintLargerThanTheReadAheadWindowIsReadWhole) {
     fd_source_start(&fd_source, fd, &source);
     source.prefetch(source.context, 0, length);
     // Read-ahead runs in the background: wait for it, for a while.
-    const size_t all = length / size_t(sysconf(_SC_PAGESIZE));
+    // A busy system may leave a few pages of it unread or drop them again;
+    // a hint cut to one window reads a tenth of it.
+    const size_t all = length / size_t(sysconf(_SC_PAGESIZE)), nearly_all = all - all / 10;
     size_t now = 0;
-    for (int tries = 0; tries < 200 && (now = cached_pages(fd, length)) < all; ++tries)
+    for (int tries = 0; tries < 200 && (now = cached_pages(fd, length)) < nearly_all; ++tries)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(now, all);
+    EXPECT_GE(now, nearly_all) << "of " << all;
     fd_source_release(&fd_source);
     close(fd);
     remove_tree(folder);
