@@ -33,7 +33,7 @@ enum : int {
     PROOF_READ_MS = 2000,
     // The relay sends its proof right after connecting; a root process that
     // keeps silent keeps the real relay waiting only this long.
-    PROOF_WAIT_MS = 10000,
+    PROOF_WAIT_MS = 5000,
 };
 
 // The abstract address: a NUL, then the name's UTF-8 bytes, no terminator.
