@@ -154,7 +154,8 @@ bool launch_has_ended(PosixProcess* launched) {
 // Only the elevated relay the launch started is heard: it sends the
 // launch's proof, or /proc shows it descends from the launch. Once the launch
 // has ended and been waited for, its pid may stand for anyone: nobody is
-// heard. *hidden is set for a root process /proc hid the origin of.
+// heard on the pid alone. *hidden is set for a root process /proc hid the
+// origin of.
 bool is_launched_relay(int client, const PosixProcess* launch, bool* hidden) {
     ucred peer;
     if (!peer_credentials(client, &peer) || peer.uid != 0) return false;
