@@ -210,17 +210,21 @@ int platform_shell_execute_runas(const wchar* file, const wchar* parameters, Han
     // as its standard input, sudo (use_pty) would also hold it raw while
     // the relay runs, and a Ctrl-C typed then would reach the relay's
     // pseudo-terminal alone, never the requester: the search would go on.
-    // A pipe is no terminal: sudo passes it on to the relay as it is.
+    // A pipe is no terminal: sudo passes it on to the relay as it is. It
+    // carries the relay's proof only where /proc hides root's processes
+    // (hidepid), since sudo at its prompt is slow to end on a signal with a
+    // pipe as its input; elsewhere /proc shows the relay's descent.
     int proof = -1;
-    if (!proof_pipe(&proof)) return 0;
+    if (access("/proc/1/stat", R_OK) != 0 && !proof_pipe(&proof)) return 0;
     note_terminal_modes();
     end_signals_after_launcher();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, proof, 0);
+    if (proof >= 0) posix_spawn_file_actions_adddup2(&actions, proof, 0);
+    else posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     int error = posix_spawn(&pid, launcher.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    close(proof);
+    if (proof >= 0) close(proof);
     if (error) return posix_fail(error);
     launcher_pid = pid;
     PosixProcess* record = posix_new_process(pid);
