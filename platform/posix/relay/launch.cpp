@@ -71,6 +71,35 @@ int worker_environment(int pipe, std::vector<std::string>* words) {
 // Read by the signal handler below, hence volatile and of an atomic type.
 volatile sig_atomic_t launcher_pid = 0;
 
+// What the relay of this process's launch is to send back; made afresh at
+// each launch.
+uint8_t launch_proof[RELAY_PROOF_BYTES];
+bool launch_proof_made = false;
+
+// A pipe whose read end (*read_end) holds the proof and then its end, for
+// sudo's standard input.
+int proof_pipe(int* read_end) {
+    int ends[2];
+    if (!platform_crypt_gen_random(0, RELAY_PROOF_BYTES, launch_proof)) return 0;
+    if (pipe2(ends, O_CLOEXEC) != 0) return posix_fail(errno);
+    // A fresh pipe holds far more than the proof: the write is whole.
+    bool written = write(ends[1], launch_proof, RELAY_PROOF_BYTES) == RELAY_PROOF_BYTES;
+    int error = errno;
+    close(ends[1]);
+    if (!written) {
+        close(ends[0]);
+        return posix_fail(error);
+    }
+    // On a standard descriptor (one was closed), the dup2 onto 0 would keep
+    // its close-on-exec flag, or take standard output's place.
+    *read_end = ends[0] > 2 ? ends[0] : fcntl(ends[0], F_DUPFD_CLOEXEC, 3);
+    error = errno;
+    if (*read_end != ends[0]) close(ends[0]);
+    if (*read_end < 0) return posix_fail(error);
+    launch_proof_made = true;
+    return 1;
+}
+
 // The terminal and its modes as they were before sudo started: sudo turns
 // echo off for its prompt, and sudo killed meanwhile (by root, or the memory
 // killer) would leave it so for the shell. -1 without a terminal.
@@ -127,6 +156,12 @@ void end_signals_after_launcher() {
 
 }  // namespace
 
+bool posix_is_launch_proof(const uint8_t* bytes) {
+    uint8_t differ = 0;
+    for (uint32_t i = 0; i < RELAY_PROOF_BYTES; ++i) differ |= uint8_t(bytes[i] ^ launch_proof[i]);
+    return launch_proof_made && differ == 0;
+}
+
 void posix_wait_for_launcher() {
     const pid_t pid = pid_t(launcher_pid);
     if (pid <= 0) return;
@@ -174,17 +209,25 @@ int platform_shell_execute_runas(const wchar* file, const wchar* parameters, Han
         words.push_back(to_bytes(parameter));
     std::vector<char*> argv = argv_of(words);
     pid_t pid = 0;
-    note_terminal_modes();
-    end_signals_after_launcher();
     // sudo asks for the password on the terminal itself; with the terminal
     // as its standard input, sudo (use_pty) would also hold it raw while
     // the relay runs, and a Ctrl-C typed then would reach the relay's
     // pseudo-terminal alone, never the requester: the search would go on.
+    // A pipe is no terminal: sudo passes it on to the relay as it is. It
+    // carries the relay's proof only where /proc hides root's processes
+    // (hidepid), since sudo at its prompt is slow to end on a signal with a
+    // pipe as its input; elsewhere /proc shows the relay's descent.
+    int proof = -1;
+    if (access("/proc/1/stat", R_OK) != 0 && !proof_pipe(&proof)) return 0;
+    note_terminal_modes();
+    end_signals_after_launcher();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (proof >= 0) posix_spawn_file_actions_adddup2(&actions, proof, 0);
+    else posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     int error = posix_spawn(&pid, launcher.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    if (proof >= 0) close(proof);
     if (error) return posix_fail(error);
     launcher_pid = pid;
     PosixProcess* record = posix_new_process(pid);

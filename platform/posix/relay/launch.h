@@ -2,7 +2,18 @@
 // the rights query, the pipe's wait and the process exit know it.
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+// The relay's proof that the launch started it: random bytes the requester
+// gives sudo as its standard input, which the relay inherits and sends back
+// first thing over the socket (zeros when it has none). Where /proc hides
+// root's processes, the requester cannot see who started the relay.
+enum : uint32_t { RELAY_PROOF_BYTES = 16 };
+
+// Whether these bytes are the proof of the launch this process made; never
+// before a launch.
+bool posix_is_launch_proof(const uint8_t* bytes);
 
 // The path of sudo found along PATH; empty when it is not installed.
 std::string posix_find_launcher();

@@ -3,7 +3,8 @@
 // abstract namespace, named after the pipe name, which anyone may see. Each
 // end checks who is at the other: the requester takes only the elevated
 // (root) relay its own launch started, the relay only the user who asked for
-// elevation (SUDO_UID).
+// elevation (SUDO_UID). The relay proves where it came from with the bytes
+// the launch gave it, or the requester sees it in /proc.
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -12,7 +13,9 @@
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "platform/posix/failure.h"
@@ -23,7 +26,15 @@
 
 namespace {
 
-enum : int { LAUNCH_POLL_MS = 100 };
+enum : int {
+    LAUNCH_POLL_MS = 100,
+    // The launch's pipe holds the proof before sudo starts; a pipe sudo puts
+    // between (input logged) passes it on at once.
+    PROOF_READ_MS = 2000,
+    // The relay sends its proof right after connecting; a root process that
+    // keeps silent keeps the real relay waiting only this long.
+    PROOF_WAIT_MS = 5000,
+};
 
 // The abstract address: a NUL, then the name's UTF-8 bytes, no terminator.
 bool pipe_address(const wchar* name, sockaddr_un* address, socklen_t* length) {
@@ -67,6 +78,39 @@ bool peer_uid(int fd, uid_t* uid) {
     return true;
 }
 
+// Reads size bytes, for ms at most in all; the count read.
+size_t read_within(int fd, uint8_t* bytes, size_t size, int ms) {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const long long deadline = now.tv_sec * 1000LL + now.tv_nsec / 1000000 + ms;
+    size_t got = 0;
+    while (got < size) {
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const long long left = deadline - (now.tv_sec * 1000LL + now.tv_nsec / 1000000);
+        pollfd ready = {fd, POLLIN, 0};
+        int count = left > 0 ? poll(&ready, 1, int(left)) : 0;
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) break;
+        ssize_t piece = read(fd, bytes + got, size - got);
+        if (piece < 0 && errno == EINTR) continue;
+        if (piece <= 0) break;
+        got += size_t(piece);
+    }
+    return got;
+}
+
+// The proof the launch left on the relay's standard input, sent on as the
+// first bytes; zeros when it left none. Only a pipe is read: a terminal's
+// lines are the user's.
+bool send_launch_proof(int fd) {
+    uint8_t proof[RELAY_PROOF_BYTES] = {};
+    struct stat input;
+    if (fstat(STDIN_FILENO, &input) == 0 && S_ISFIFO(input.st_mode) &&
+        read_within(STDIN_FILENO, proof, sizeof proof, PROOF_READ_MS) != sizeof proof)
+        std::memset(proof, 0, sizeof proof);
+    return send(fd, proof, sizeof proof, MSG_NOSIGNAL) == ssize_t(sizeof proof);
+}
+
 // The parent of a process, from the field after its state in /proc/PID/stat
 // (the name before it, in parentheses, may hold anything); 0 when unknown.
 pid_t parent_of(pid_t pid) {
@@ -87,11 +131,13 @@ pid_t parent_of(pid_t pid) {
 // Whether the process is the launched one or descends from it: the relay
 // sudo started, and nobody else, though any root process could connect.
 // Until the launch has been waited for, its pid stands for it alone.
-bool descends_from(pid_t pid, pid_t ancestor) {
+// *hidden is set when /proc did not show the whole line (mounted hidepid).
+bool descends_from(pid_t pid, pid_t ancestor, bool* hidden) {
     for (int depth = 0; depth < 64 && pid > 1; ++depth) {
         if (pid == ancestor) return true;
         pid = parent_of(pid);
     }
+    if (pid == 0) *hidden = true;
     return false;
 }
 
@@ -105,12 +151,18 @@ bool launch_has_ended(PosixProcess* launched) {
     return true;
 }
 
-// Only the elevated relay the launch started is heard. Once the launch has
-// ended and been waited for, its pid may stand for anyone: nobody is heard.
-bool is_launched_relay(int client, const PosixProcess* launch) {
+// Only the elevated relay the launch started is heard: it sends the
+// launch's proof, or /proc shows it descends from the launch. Once the launch
+// has ended and been waited for, its pid may stand for anyone: nobody is
+// heard on the pid alone. *hidden is set for a root process /proc hid the
+// origin of.
+bool is_launched_relay(int client, const PosixProcess* launch, bool* hidden) {
     ucred peer;
     if (!peer_credentials(client, &peer) || peer.uid != 0) return false;
-    return !launch || (launch->pid > 0 && descends_from(peer.pid, launch->pid));
+    uint8_t proof[RELAY_PROOF_BYTES];
+    if (read_within(client, proof, sizeof proof, PROOF_WAIT_MS) != sizeof proof) return false;
+    if (!launch || posix_is_launch_proof(proof)) return true;
+    return launch->pid > 0 && descends_from(peer.pid, launch->pid, hidden);
 }
 
 }  // namespace
@@ -135,7 +187,7 @@ int platform_connect_named_pipe(Handle pipe, Handle launched) {
     PosixProcess* launch = launched && launched != INVALID_HANDLE
                                ? reinterpret_cast<PosixProcess*>(launched)
                                : nullptr;
-    bool launch_ended = false;
+    bool launch_ended = false, hidden = false;
     for (;;) {
         pollfd ready = {server->fd, POLLIN, 0};
         int timeout = !launch ? -1 : launch_ended ? 0 : LAUNCH_POLL_MS;
@@ -150,7 +202,7 @@ int platform_connect_named_pipe(Handle pipe, Handle launched) {
                 return posix_fail(errno);
             }
             // Anyone else is closed unheard, and the wait goes on.
-            if (!is_launched_relay(client, launch)) {
+            if (!is_launched_relay(client, launch, &hidden)) {
                 close(client);
                 continue;
             }
@@ -160,6 +212,9 @@ int platform_connect_named_pipe(Handle pipe, Handle launched) {
             return 1;
         }
         if (count == 0 && launch) {
+            // A relay that came but could not be told from a stranger is
+            // no declined launch.
+            if (launch_ended && hidden) return posix_fail(EACCES);
             if (launch_ended) {
                 posix_fail(ECANCELED);
                 return -1;
@@ -188,6 +243,11 @@ Handle platform_open_pipe_client(const wchar* name) {
     if (!posix_sudo_id("SUDO_UID", &requester) || !peer_uid(fd, &server) || server != requester) {
         close(fd);
         return posix_fail<Handle>(EACCES);
+    }
+    if (!send_launch_proof(fd)) {
+        int error = errno;
+        close(fd);
+        return posix_fail<Handle>(error);
     }
     return new_pipe_handle(fd);
 }

@@ -35,6 +35,7 @@
 #include "base/relay_trailer.h"
 #include "platform/platform.h"
 #include "platform/posix/relay/command_line.h"
+#include "platform/posix/relay/launch.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/utf8.h"
 #include "tests/ntfs/ntfs_image_edit.h"
@@ -46,6 +47,8 @@ namespace fs = std::filesystem;
 namespace {
 
 const char kRefusal[] = "Sorry, this utility can only be run by Administrators.\n";
+// What a relay started with no proof on its standard input sends first.
+const std::string kNoProof(RELAY_PROOF_BYTES, '\0');
 
 std::u16string wide(const std::string& bytes) {
     std::u16string units(bytes.size(), u'\0');
@@ -178,14 +181,14 @@ TEST(RelayProcess, StartsTheWorkerOnTheFrameOrReports) {
     };
     const Case cases[] = {
         {"worker messages travel", frame(join_bytes({"morla", "x.txt", "1", "q"})), false, self,
-         "Invalid drive letter '1'\nUnable to access drive q\n" + trailer(3), "", 0},
+         kNoProof + "Invalid drive letter '1'\nUnable to access drive q\n" + trailer(3), "", 0},
         {"output far above 1024 bytes", frame(join_bytes(many)), false, self,
-         repeat("Invalid drive letter '1'\n", 300) + trailer(3), "", 0},
-        {"text cut short", frame(u"morla x.txt q").substr(0, 12), true, self, "",
+         kNoProof + repeat("Invalid drive letter '1'\n", 300) + trailer(3), "", 0},
+        {"text cut short", frame(u"morla x.txt q").substr(0, 12), true, self, kNoProof,
          "Error: Read command line failed with error 32: Broken pipe\n", 32},
-        {"count cut short", std::string("\x05\x00", 2), true, self, "",
+        {"count cut short", std::string("\x05\x00", 2), true, self, kNoProof,
          "Error: Read buffer size failed with error 32: Broken pipe\n", 32},
-        {"count above 32767", frame(std::u16string(32768, u'x')), false, self, "",
+        {"count above 32767", frame(std::u16string(32768, u'x')), false, self, kNoProof,
          "Error: Read buffer size failed with error 7: Argument list too long\n", 7},
         {"server is not the requesting user", frame(u"morla x.txt q"), false, other, "",
          "Error: Connect to pipe failed with error 13: Permission denied\n", 13},
@@ -275,7 +278,7 @@ TEST(RelayProcess, WorkerIsTheFileTheRelayRunsWhateverItsPathHoldsLater) {
         close(listener);
         EXPECT_TRUE(swapped);
         EXPECT_EQ(relay.status, 0) << relay.err;
-        EXPECT_EQ(stream, "Invalid drive letter '1'\n" + trailer(3));
+        EXPECT_EQ(stream, kNoProof + "Invalid drive letter '1'\n" + trailer(3));
         EXPECT_FALSE(fs::exists(marker));
     }
     remove_tree(folder);
@@ -315,7 +318,8 @@ std::string run_worker(const std::u16string& program, const std::vector<std::str
     std::string output = read_to_end(client);
     close(client);
     close(listener);
-    return output;
+    if (output.compare(0, kNoProof.size(), kNoProof) != 0) return "(no proof first)";
+    return output.substr(kNoProof.size());
 }
 
 TEST(Worker, GetsTheArgumentsUnchanged) {
@@ -373,8 +377,8 @@ TEST(PipeServer, LaunchThatEndsFirstEndsTheWait) {
 }
 
 // Connections queue up before the launched relay's: another user's, and
-// another root process's that does not descend from the launch. Both are
-// closed unheard, and the wait goes on to the launched one.
+// another root process's that neither descends from the launch nor has its
+// proof. Both are closed unheard, and the wait goes on to the launched one.
 TEST(PipeServer, OnlyTheLaunchedRelayIsHeard) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user";
     std::string name = unique_pipe_name();
@@ -393,13 +397,15 @@ TEST(PipeServer, OnlyTheLaunchedRelayIsHeard) {
         char c;
         _exit(wait_readable(fd, 30000) && read(fd, &c, 1) <= 0 ? 0 : 6);  // ended, or reset with "N" unread
     }
-    // The launch: root, and it connects only once told to.
+    // The launch: root, and it connects only once told to; it has no proof,
+    // but /proc shows where it came from.
+    const std::string said = kNoProof + "R";
     pid_t launched_pid = fork();
     if (launched_pid == 0) {
         char c;
         if (read(go[0], &c, 1) != 1) _exit(3);
         int fd = connect_to(name);
-        if (fd < 0 || write(fd, "R", 1) != 1) _exit(4);
+        if (fd < 0 || write(fd, said.data(), said.size()) != ssize_t(said.size())) _exit(4);
         // Held until the test closes its end.
         _exit(wait_readable(fd, 30000) && read(fd, &c, 1) == 0 ? 0 : 5);
     }
@@ -407,13 +413,17 @@ TEST(PipeServer, OnlyTheLaunchedRelayIsHeard) {
     ASSERT_EQ(read(connected[0], &c, 1), 1);
     int root_stranger = connect_to(name);
     ASSERT_GE(root_stranger, 0);
-    ASSERT_EQ(write(root_stranger, "S", 1), 1);
+    const std::string wrong_proof(RELAY_PROOF_BYTES, 'S');
+    ASSERT_EQ(write(root_stranger, wrong_proof.data(), wrong_proof.size()),
+              ssize_t(wrong_proof.size()));
     ASSERT_EQ(write(go[1], "g", 1), 1);
     Handle launched = posix_new_process(launched_pid);
     EXPECT_EQ(platform_connect_named_pipe(pipe, launched), 1);
     char heard = 0;
     uint32_t got = 0;
-    EXPECT_TRUE(platform_read_file(pipe, &heard, 1, &got));
+    // The stranger, heard by mistake, would say nothing more.
+    EXPECT_TRUE(wait_readable(static_cast<PosixHandle*>(pipe)->fd, 10000) &&
+                platform_read_file(pipe, &heard, 1, &got));
     EXPECT_EQ(heard, 'R');
     // Closed unheard.
     EXPECT_TRUE(wait_readable(root_stranger, 10000) && read(root_stranger, &c, 1) <= 0);
@@ -872,6 +882,56 @@ TEST_F(RealSudo, AnotherRootProcessFirstOnThePipeIsRefused) {
     EXPECT_EQ(relayed.err, "");
     EXPECT_EQ(relayed.out, run_as_root({"*", "C"}).out);
     remove_tree(slow);
+}
+
+// With /proc mounted hidepid=2 (in a mount namespace of the run's own) the
+// requester sees none of root's processes: the relay proves its launch with
+// what sudo passed on as its standard input. A launcher that passes nothing
+// on leaves a relay only /proc could vouch for; there it is refused, and the
+// requester says what failed, not that the launch was declined.
+TEST_F(RealSudo, TheRelayIsHeardWhereProcIsPrivate) {
+    if (image.empty()) GTEST_SKIP() << "no NTFS image to search";
+    const std::string hidepid = "mount -t proc -o hidepid=2 proc /proc && exec \"$0\" \"$@\"";
+    const std::vector<std::string> private_proc = {"-m", "--propagation", "private", "/bin/sh",
+                                                   "-c", hidepid};
+    if (run_process(find_tool("unshare"), {"-m", "/bin/sh", "-c", hidepid, "/bin/true"}).status)
+        SKIP_WITHOUT_TOOL("needs a mount namespace and a proc mount");
+    const std::string bare = folder + "/bare";  // sudo, its standard input taken away
+    fs::create_directories(bare);
+    std::ofstream(bare + "/sudo") << "#!/bin/sh\nexec " << find_tool("sudo") << " \"$@\" </dev/null\n";
+    chmod(bare.c_str(), 0755);
+    chmod((bare + "/sudo").c_str(), 0755);
+    const std::string found = run_as_root({"*", "C"}).out;
+    struct Case {
+        const char* what;
+        bool proc_private, proof_passed;
+        int status;
+        std::string out, err;
+    };
+    const Case cases[] = {
+        {"private /proc", true, true, 0, found, ""},
+        {"no proof, /proc shows the relay", false, false, 0, found, ""},
+        {"no proof, private /proc", true, false, 13, "",
+         "Error: Read buffer size failed with error 32: Broken pipe\n"
+         "ConnectNamedPipe failed with error 13: Permission denied\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string program = find_tool("setsid");
+        std::vector<std::string> words = as_user(admin, binary, {"*", "C"});
+        // After /usr/bin/env: the stand-in comes first on the user's PATH.
+        if (!c.proof_passed) words.insert(words.begin() + 5, "PATH=" + bare + ":/usr/bin:/bin");
+        if (c.proc_private) {
+            words.insert(words.begin(), program);
+            words.insert(words.begin(), private_proc.begin(), private_proc.end());
+            program = find_tool("unshare");
+        }
+        ProcessResult relayed = run_process(program, words, {}, 60);
+        EXPECT_EQ(relayed.status, c.status);
+        EXPECT_EQ(relayed.err, c.err);
+        EXPECT_TRUE(relayed.out == c.out) << relayed.out.size() << " bytes";
+    }
+    remove_tree(bare);
 }
 
 TEST_F(RealSudo, PlainUserIsRefused) {
