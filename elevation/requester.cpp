@@ -56,10 +56,14 @@ void check_written(int ok, uint32_t written, uint32_t size) {
     }
 }
 
-void write_whole(Handle file, const void* bytes, uint32_t size) {
+// The relay may refuse the line and end before it has read all of it:
+// false then, and what it said and how it ended are read as ever.
+bool send_whole(Handle pipe, const void* bytes, uint32_t size) {
     uint32_t written = 0;
-    int ok = platform_write_file(file, bytes, size, &written);
+    int ok = platform_write_file(pipe, bytes, size, &written);
+    if (!ok && platform_reader_gone(platform_last_error())) return false;
     check_written(ok, written, size);
+    return true;
 }
 
 void send_command_line(Handle pipe) {
@@ -67,8 +71,8 @@ void send_command_line(Handle pipe) {
     uint32_t units = uint32_t(text_length(line));
     uint8_t count[4] = {uint8_t(units), uint8_t(units >> 8), uint8_t(units >> 16),
                         uint8_t(units >> 24)};
-    write_whole(pipe, count, sizeof count);
-    write_whole(pipe, line, units * uint32_t(sizeof(wchar)));
+    if (send_whole(pipe, count, sizeof count))
+        send_whole(pipe, line, units * uint32_t(sizeof(wchar)));
 }
 
 // Each chunk goes straight to the standard output handle, past the buffered

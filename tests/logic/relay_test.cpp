@@ -147,9 +147,19 @@ TEST_F(Requester, FailuresEndWithTheirFatalReport) {
              fake_connect_error = 232;
          },
          232, "ConnectNamedPipe"},
-        {"count write", [] { fake_failing_write = 0; }, 232, "WriteFile"},
+        {"count write",
+         [] {
+             fake_failing_write = 0;
+             fake_write_error = 112;
+         },
+         112, "WriteFile"},
         {"count short", [] { fake_short_write = 0; }, 109, "WriteFile"},
-        {"text write", [] { fake_failing_write = 1; }, 232, "WriteFile"},
+        {"text write",
+         [] {
+             fake_failing_write = 1;
+             fake_write_error = 112;
+         },
+         112, "WriteFile"},
         {"text short", [] { fake_short_write = 1; }, 109, "WriteFile"},
         {"standard output full",
          [] {
@@ -192,6 +202,7 @@ TEST_F(Requester, EndsWithTheWorkersStatusOrSaysItDidNotFinish) {
         std::deque<std::string> input;
         int status;
         std::string out, err;
+        int failing_write = -1;  // the relay gone while the command line is sent
     };
     const Case cases[] = {
         {{"C:\\a.doc\r\n" + fake_trailer(0)}, 0, "C:\\a.doc\r\n", ""},
@@ -202,10 +213,13 @@ TEST_F(Requester, EndsWithTheWorkersStatusOrSaysItDidNotFinish) {
         {{}, 3, "", unfinished},
         {{"C:\\a.doc\r\n", fake_trailer(0).substr(0, 4)}, 3, "C:\\a.doc\r\n", unfinished},
         {{fake_trailer(0) + "x"}, 3, "", unfinished},
+        {{}, 3, "", unfinished, 0},
+        {{}, 3, "", unfinished, 1},
     };
     for (const Case& c : cases) {
         fake_reset();
         fake_pipe_input = c.input;
+        fake_failing_write = c.failing_write;
         EXPECT_EQ(run_requester(), c.status) << c.out;
         std::string copied;
         for (size_t i = 2; i < fake_writes.size(); ++i) copied += fake_writes[i].bytes;
