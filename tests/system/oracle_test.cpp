@@ -37,6 +37,16 @@ std::string difference(const std::multiset<std::string>& a, const std::multiset<
     return out.str();
 }
 
+// A whole search with nothing to say, whose lines are the listing's.
+void expect_listed(const ProcessResult& r, const std::multiset<std::string>& expected) {
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    std::multiset<std::string> printed = split_lines(r.out);
+    EXPECT_EQ(printed, expected) << "printed but not listed:\n"
+                                 << difference(printed, expected) << "listed but not printed:\n"
+                                 << difference(expected, printed);
+}
+
 class OracleVolumes : public testing::TestWithParam<TestVolumeSpec> {};
 
 TEST_P(OracleVolumes, EveryNameMorlaPrintsIsWhatAnIndependentListingHolds) {
@@ -53,12 +63,7 @@ TEST_P(OracleVolumes, EveryNameMorlaPrintsIsWhatAnIndependentListingHolds) {
 
     DriveC drive(volume.path);
     ProcessResult r = drive.morla({"*", "C"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    std::multiset<std::string> printed = split_lines(r.out);
-    EXPECT_EQ(printed, expected) << "printed but not listed:\n"
-                                 << difference(printed, expected) << "listed but not printed:\n"
-                                 << difference(expected, printed);
+    expect_listed(r, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(All, OracleVolumes,
@@ -150,12 +155,7 @@ TEST_P(OracleDisks, EveryPartitionPrintsWhatAnIndependentListingHolds) {
         return;
     }
 #endif
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    std::multiset<std::string> printed = split_lines(r.out);
-    EXPECT_EQ(printed, expected) << "printed but not listed:\n"
-                                 << difference(printed, expected) << "listed but not printed:\n"
-                                 << difference(expected, printed);
+    expect_listed(r, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(All, OracleDisks, testing::ValuesIn(DISK_FORMS),

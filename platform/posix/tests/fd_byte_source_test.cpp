@@ -20,12 +20,18 @@
 
 namespace {
 
-TEST(FdByteSource, ReadsOfAFileCutShortFailInsteadOfFaulting) {
-    const std::string folder = make_temp_folder();
-    const std::string file = folder + "/volume.img";
+// A 1 MiB file whose every page differs from its neighbours; its bytes.
+std::string write_patterned(const std::string& file) {
     std::string bytes(1 << 20, '\0');
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7 + i / 4096);
     write_file(file, bytes);
+    return bytes;
+}
+
+TEST(FdByteSource, ReadsOfAFileCutShortFailInsteadOfFaulting) {
+    const std::string folder = make_temp_folder();
+    const std::string file = folder + "/volume.img";
+    const std::string bytes = write_patterned(file);
     const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     FdByteSource fd_source;
@@ -71,9 +77,7 @@ TEST(FdByteSource, ReadsOfAFileCutShortFailInsteadOfFaulting) {
 TEST(FdByteSource, AnUnmappedReadPartlyCachedIsReadWhole) {
     const std::string folder = make_temp_folder();
     const std::string file = folder + "/volume.img";
-    std::string bytes(1 << 20, '\0');
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7 + i / 4096);
-    write_file(file, bytes);
+    const std::string bytes = write_patterned(file);
     const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     FdByteSource fd_source;
