@@ -38,22 +38,29 @@ int read_library(ContainerSource* c, uint64_t offset, void* dest, size_t length)
     return ok;
 }
 
-// The kept block holding offset, read in when missing (the least recently
-// used one makes room); null when the library fails it.
-const uint8_t* block_of(ContainerSource* c, uint64_t offset) {
-    ContainerBlocks* b = &c->blocks;
-    const uint64_t at = offset - offset % CONTAINER_BLOCK_BYTES;
+// The kept block that starts at 'at', or null; 'set' is where it belongs
+// (neighbouring blocks fall in different sets).
+uint8_t* kept_block(ContainerBlocks* b, uint64_t at, size_t* set) {
     const uint64_t number = at / CONTAINER_BLOCK_BYTES;
-    // Neighbouring blocks fall in different sets.
-    const size_t first = size_t((number * 0x9E3779B97F4A7C15ull) >> 56) % CONTAINER_SETS * CONTAINER_WAYS;
-    size_t slot = first;
-    for (size_t i = first; i < first + CONTAINER_WAYS; ++i) {
+    *set = size_t((number * 0x9E3779B97F4A7C15ull) >> (64 - CONTAINER_SET_BITS)) * CONTAINER_WAYS;
+    for (size_t i = *set; i < *set + CONTAINER_WAYS; ++i)
         if (b->used[i] && b->at[i] == at) {
             b->used[i] = ++b->clock;
             return b->bytes + i * CONTAINER_BLOCK_BYTES;
         }
+    return nullptr;
+}
+
+// The kept block holding offset, read in when missing (the least recently
+// used one of its set makes room); null when the library fails it.
+const uint8_t* block_of(ContainerSource* c, uint64_t offset) {
+    ContainerBlocks* b = &c->blocks;
+    const uint64_t at = offset - offset % CONTAINER_BLOCK_BYTES;
+    size_t set = 0;
+    if (uint8_t* kept = kept_block(b, at, &set)) return kept;
+    size_t slot = set;
+    for (size_t i = set; i < set + CONTAINER_WAYS; ++i)
         if (b->used[i] < b->used[slot]) slot = i;
-    }
     const uint64_t length = c->size - at < CONTAINER_BLOCK_BYTES ? c->size - at : uint64_t(CONTAINER_BLOCK_BYTES);
     uint8_t* block = b->bytes + slot * CONTAINER_BLOCK_BYTES;
     b->used[slot] = 0;
@@ -63,6 +70,25 @@ const uint8_t* block_of(ContainerSource* c, uint64_t offset) {
     return block;
 }
 
+// A large read: the blocks kept that it covers are copied, the stretches
+// between them read from the library in one piece each.
+int read_through_kept(ContainerSource* c, uint64_t offset, uint8_t* to, size_t length) {
+    uint64_t pending = offset;  // start of the stretch not yet read
+    const uint64_t end = offset + length;
+    for (uint64_t at = offset - offset % CONTAINER_BLOCK_BYTES; at < end; at += CONTAINER_BLOCK_BYTES) {
+        size_t set = 0;
+        const uint8_t* kept = c->blocks.bytes ? kept_block(&c->blocks, at, &set) : nullptr;
+        if (!kept) continue;
+        const uint64_t from = at > offset ? at : offset;
+        const uint64_t until = at + CONTAINER_BLOCK_BYTES < end ? at + CONTAINER_BLOCK_BYTES : end;
+        if (from > pending && !read_library(c, pending, to + (pending - offset), size_t(from - pending)))
+            return 0;
+        std::memcpy(to + (from - offset), kept + (from - at), size_t(until - from));
+        pending = until;
+    }
+    return pending == end || read_library(c, pending, to + (pending - offset), size_t(end - pending));
+}
+
 int read_container(void* context, uint64_t offset, void* dest, size_t length) {
     ContainerSource* c = static_cast<ContainerSource*>(context);
     if (!c->image || offset > c->size || length > c->size - offset) {
@@ -70,12 +96,12 @@ int read_container(void* context, uint64_t offset, void* dest, size_t length) {
         errno = EIO;
         return 0;
     }
-    if (length > CONTAINER_BLOCK_BYTES) return read_library(c, offset, dest, length);
+    uint8_t* to = static_cast<uint8_t*>(dest);
+    if (length > CONTAINER_BLOCK_BYTES) return read_through_kept(c, offset, to, length);
     if (!c->blocks.bytes) {
         c->blocks.bytes = static_cast<uint8_t*>(std::malloc(size_t(CONTAINER_BLOCK_BYTES) * CONTAINER_BLOCKS));
         if (!c->blocks.bytes) return read_library(c, offset, dest, length);
     }
-    uint8_t* to = static_cast<uint8_t*>(dest);
     while (length) {
         const uint8_t* block = block_of(c, offset);
         if (!block) return 0;

@@ -12,13 +12,18 @@
 // Small reads (the records path reconstruction asks for all over the table)
 // are served from blocks kept decompressed, as the page cache serves them
 // for a raw image: the library's own cache holds little, and a compressed
-// container decompresses a whole chunk for every record otherwise.
-// Blocks of an E01 chunk's size, 64 MiB in all (on the reference volume of
-// a million files, '*.doc' then decompresses 6,600 chunks instead of
-// 100,000), in sets of a few, each set kept by least recent use.
+// container decompresses a whole chunk for every record otherwise. A block
+// is what the library reads into its own cache for one small read (two E01
+// chunks), so nothing it decompresses is thrown away. Up to 256 MiB, in sets
+// of a few kept by least recent use, whose memory is taken only as blocks
+// are filled: on the reference volume of a million files, '*.doc' fills
+// about 2,000. The scan's large reads take the blocks kept that they cover,
+// so a block the climbs read is not decompressed again when the scan gets
+// there.
 enum : uint32_t {
-    CONTAINER_BLOCK_BYTES = 32u << 10,
-    CONTAINER_SETS = 256,
+    CONTAINER_BLOCK_BYTES = 64u << 10,
+    CONTAINER_SET_BITS = 9,
+    CONTAINER_SETS = 1u << CONTAINER_SET_BITS,
     CONTAINER_WAYS = 8,
     CONTAINER_BLOCKS = CONTAINER_SETS * CONTAINER_WAYS,
 };
