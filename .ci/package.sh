@@ -134,6 +134,7 @@ depends=$(dpkg-deb -f "$deb" Depends)
 if grep -q 'libc6 (>=' <<<"$depends"; then pass "dependencies from shlibs: $depends"; else fail "dependencies from shlibs" "$depends"; fi
 # Containers are read through libtsk, which the release build links.
 if grep -q 'libtsk' <<<"$depends"; then pass "the package depends on libtsk"; else fail "the package depends on libtsk" "$depends"; fi
+if grep -q 'libqcow' <<<"$depends"; then pass "the package depends on libqcow"; else fail "the package depends on libqcow" "$depends"; fi
 dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/man/man1/morla.1.gz >"$work/morla.1.gz"
 if gzip -t "$work/morla.1.gz" && cmp -s <(gzip -dc "$work/morla.1.gz") doc/morla.1; then
     pass "the packaged manual page is the page, compressed"

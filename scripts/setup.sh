@@ -5,7 +5,7 @@ set -euo pipefail
 "$(dirname "$0")/install-packages.sh" cmake ninja-build g++ libgtest-dev gzip ntfs-3g sleuthkit \
     dosfstools sudo attr util-linux passwd bsdutils fdisk mount python3-fusepy
 # Image containers: the library Morla reads them through, and the tools the
-# tests make their E01, VMDK, VHD and VHDX forms with.
-"$(dirname "$0")/install-packages.sh" libtsk-dev ewf-tools qemu-utils
+# tests make their E01, VMDK, VHD, VHDX and qcow2 forms with.
+"$(dirname "$0")/install-packages.sh" libtsk-dev libqcow-dev ewf-tools qemu-utils
 # Debian packages of Morla itself (cpack -G DEB reads its libraries' needs).
 "$(dirname "$0")/install-packages.sh" dpkg-dev file

@@ -812,6 +812,12 @@ TEST(DamagedImages, DisksAndContainers) {
          head + "an E01 segment is cut short or damaged\n"},
         {"an E01 segment missing", "gpt-disk.img.gz", [](std::string&) {},
          "(" + std::string(kSegments) + ") && rm disk.E02", "disk.E01", {}, head + "an E01 segment is missing or unreadable\n"},
+#if defined(MORLA_QCOW)
+        {"a qcow2 overlay, whose backing file is not read", "gpt-disk.img.gz", [](std::string&) {},
+         "qemu-img convert -f raw -O qcow2 disk.raw base.qcow2 && qemu-img create -q -f qcow2 -b base.qcow2 -F qcow2 "
+         "disk.qcow2",
+         "disk.qcow2", {}, head + "the qcow2 image needs its backing file, which is not read\n"},
+#endif
     };
     UnpackedVolume other(fixture_path("dos-disk.img.gz"));
     ASSERT_FALSE(other.path.empty());

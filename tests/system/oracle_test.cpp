@@ -113,6 +113,10 @@ const DiskForm DISK_FORMS[] = {
     {"dos_raw_by_path", "dos-disk.img.gz", kDos, "true", "disk.raw", false},
     {"dos_e01", "dos-disk.img.gz", kDos, kEwf, "disk.E01", true},
     {"dos_vhdx", "dos-disk.img.gz", kDos, "qemu-img convert -f raw -O vhdx disk.raw disk.vhdx", "disk.vhdx", false},
+#if defined(MORLA_QCOW) || !defined(MORLA_CONTAINERS)
+    {"gpt_qcow2", "gpt-disk.img.gz", kGpt, "qemu-img convert -c -f raw -O qcow2 disk.raw disk.qcow2", "disk.qcow2",
+     true},
+#endif
 };
 
 class OracleDisks : public testing::TestWithParam<DiskForm> {};

@@ -19,6 +19,7 @@ int container_looks(const std::string& path, const uint8_t* head, size_t head_le
     if (starts(head, head_length, "vhdxfile", 8) || starts(head, head_length, "conectix", 8) ||
         starts(tail, tail_length, "conectix", 8))
         return CONTAINER_VHD;
+    if (starts(head, head_length, "QFI\xfb", 4)) return CONTAINER_QCOW;
     // Split raw: the first piece, 'disk.001'.
     if (path.size() > 4 && path.compare(path.size() - 4, 4, ".001") == 0) return CONTAINER_SPLIT_RAW;
     return CONTAINER_NONE;

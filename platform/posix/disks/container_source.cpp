@@ -9,6 +9,9 @@
 
 #if defined(MORLA_CONTAINERS)
 #include <tsk/libtsk.h>
+#if defined(MORLA_QCOW)
+#include <libqcow.h>
+#endif
 
 namespace {
 
@@ -24,7 +27,16 @@ int read_library(ContainerSource* c, uint64_t offset, void* dest, size_t length)
     // other than the whole piece is a failed read.
     while (length && ok) {
         const size_t piece = length < (8u << 20) ? length : (8u << 20);
-        ssize_t got = tsk_img_read(static_cast<TSK_IMG_INFO*>(c->image), TSK_OFF_T(offset), to, piece);
+        ssize_t got = -1;
+#if defined(MORLA_QCOW)
+        if (c->kind == CONTAINER_QCOW) {
+            libqcow_error_t* error = nullptr;
+            got = libqcow_file_read_buffer_at_offset(static_cast<libqcow_file_t*>(c->image), to, piece,
+                                                     off64_t(offset), &error);
+            libqcow_error_free(&error);
+        } else
+#endif
+            got = tsk_img_read(static_cast<TSK_IMG_INFO*>(c->image), TSK_OFF_T(offset), to, piece);
         ok = got >= 0 && size_t(got) == piece;
         to += piece;
         offset += piece;
@@ -129,6 +141,88 @@ TSK_IMG_TYPE_ENUM library_type(int kind) {
 }
 }  // namespace
 
+namespace {
+#if defined(MORLA_QCOW)
+void close_qcow(libqcow_file_t* file) {
+    libqcow_error_t* error = nullptr;
+    libqcow_file_close(file, &error);
+    libqcow_error_free(&error);
+    libqcow_file_free(&file, &error);
+    libqcow_error_free(&error);
+}
+
+// A qcow2 image the library reads whole: one that needs a backing file
+// (an overlay) or a key is refused, since its reads would not be the disk.
+void* open_qcow(const std::string& path, uint64_t* size, const char16_t** cause) {
+    libqcow_file_t* file = nullptr;
+    libqcow_error_t* error = nullptr;
+    if (libqcow_file_initialize(&file, &error) != 1) {
+        libqcow_error_free(&error);
+        *cause = u"the qcow2 image cannot be opened";
+        return nullptr;
+    }
+    if (libqcow_file_open(file, path.c_str(), LIBQCOW_OPEN_READ, &error) != 1) {
+        libqcow_error_free(&error);
+        libqcow_file_free(&file, &error);
+        libqcow_error_free(&error);
+        *cause = u"the qcow2 image cannot be opened (damaged or of a version not read)";
+        return nullptr;
+    }
+    size64_t media = 0;
+    uint32_t method = LIBQCOW_ENCRYPTION_METHOD_NONE;
+    size_t backing = 0;
+    const int backing_known = libqcow_file_get_utf8_backing_filename_size(file, &backing, &error);
+    libqcow_error_free(&error);
+    if (libqcow_file_get_media_size(file, &media, &error) != 1 ||
+        libqcow_file_get_encryption_method(file, &method, &error) != 1 || backing_known < 0) {
+        *cause = u"the qcow2 image cannot be opened (damaged or of a version not read)";
+    } else if (method != LIBQCOW_ENCRYPTION_METHOD_NONE) {
+        *cause = u"the qcow2 image is encrypted";
+    } else if (backing_known == 1 && backing > 1) {
+        *cause = u"the qcow2 image needs its backing file, which is not read";
+    }
+    libqcow_error_free(&error);
+    if (*cause) {
+        close_qcow(file);
+        return nullptr;
+    }
+    *size = uint64_t(media);
+    return file;
+}
+#endif
+
+// The container's library image and its size, opened with the user's
+// rights in effect; null with *cause set when it cannot be read.
+void* open_image(const std::string& path, int kind, uint64_t* size, const char16_t** cause) {
+#if defined(MORLA_QCOW)
+    if (kind == CONTAINER_QCOW) return open_qcow(path, size, cause);
+#else
+    if (kind == CONTAINER_QCOW) {
+        *cause = u"this build reads no qcow2 images";
+        return nullptr;
+    }
+#endif
+    TSK_IMG_INFO* image = nullptr;
+    if (ewf_segments_whole(path, cause))
+        image = tsk_img_open_utf8_sing(path.c_str(), library_type(kind), 0);
+    tsk_error_reset();
+    if (!image) {
+        if (!*cause) *cause = u"the container cannot be opened (a segment missing or damaged)";
+        return nullptr;
+    }
+    *size = image->size > 0 ? uint64_t(image->size) : 0;
+    return image;
+}
+
+void close_image(void* image, int kind) {
+#if defined(MORLA_QCOW)
+    if (kind == CONTAINER_QCOW) return close_qcow(static_cast<libqcow_file_t*>(image));
+#endif
+    (void)kind;
+    tsk_img_close(static_cast<TSK_IMG_INFO*>(image));
+}
+}  // namespace
+
 int container_open(const std::string& path, int kind, ContainerSource* container,
                    ByteSource* source, const char16_t** cause) {
     *container = ContainerSource{};
@@ -137,23 +231,19 @@ int container_open(const std::string& path, int kind, ContainerSource* container
         *cause = u"the container cannot be opened with the user's rights";
         return 0;
     }
-    TSK_IMG_INFO* image = nullptr;
     *cause = nullptr;
-    if (ewf_segments_whole(path, cause))
-        image = tsk_img_open_utf8_sing(path.c_str(), library_type(kind), 0);
+    uint64_t size = 0;
+    void* image = open_image(path, kind, &size, cause);
     posix_give_back_rights(&rights);
-    tsk_error_reset();
-    if (!image) {
-        if (!*cause) *cause = u"the container cannot be opened (a segment missing or damaged)";
-        return 0;
-    }
-    if (image->size <= 0) {
-        tsk_img_close(image);
+    if (!image) return 0;
+    if (size == 0) {
+        close_image(image, kind);
         *cause = u"the container holds no bytes";
         return 0;
     }
     container->image = image;
-    container->size = uint64_t(image->size);
+    container->kind = kind;
+    container->size = size;
     source->context = container;
     source->length = container->size;
     source->read = read_container;
@@ -162,7 +252,7 @@ int container_open(const std::string& path, int kind, ContainerSource* container
 }
 
 void container_close(ContainerSource* container) {
-    if (container->image) tsk_img_close(static_cast<TSK_IMG_INFO*>(container->image));
+    if (container->image) close_image(container->image, container->kind);
     std::free(container->blocks.bytes);
     *container = ContainerSource{};
 }

@@ -1,7 +1,8 @@
 // Image containers (E01 and its segments, AFF, VMDK, VHD, VHDX, split raw)
 // as a byte source, read through The Sleuth Kit's image layer when the
-// build has it (MORLA_CONTAINERS). Raw images and block devices keep
-// Morla's own byte source.
+// build has it (MORLA_CONTAINERS), and qcow2, which that layer does not
+// read, through libqcow when the build has that too (MORLA_QCOW). Raw
+// images and block devices keep Morla's own byte source.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +38,7 @@ struct ContainerBlocks {
 
 struct ContainerSource {
     void* image;  // the library's, null when closed
+    int kind;     // CONTAINER_*: which library image belongs to
     uint64_t size;
     uint32_t failed_reads;  // reads the library could not answer whole
     ContainerBlocks blocks;
@@ -49,6 +51,7 @@ enum : int {
     CONTAINER_VMDK,
     CONTAINER_VHD,  // VHD and VHDX
     CONTAINER_SPLIT_RAW,
+    CONTAINER_QCOW,
 };
 
 // Which container the file's first bytes (and its name, for split raw) say
