@@ -221,6 +221,28 @@ void close_image(void* image, int kind) {
     (void)kind;
     tsk_img_close(static_cast<TSK_IMG_INFO*>(image));
 }
+
+// The reader ahead's reads, on its own handle and thread, with the user's
+// rights in effect as every read of the library is made.
+int read_ahead_handle(void* image, uint64_t offset, void* dest, size_t length) {
+    PosixUserRights rights;
+    if (!posix_take_user_rights(&rights)) return 0;
+    const ssize_t got = tsk_img_read(static_cast<TSK_IMG_INFO*>(image), TSK_OFF_T(offset),
+                                     static_cast<char*>(dest), length);
+    posix_give_back_rights(&rights);
+    return got >= 0 && size_t(got) == length;
+}
+
+void close_ahead_handle(void* image) { tsk_img_close(static_cast<TSK_IMG_INFO*>(image)); }
+
+void prefetch_container(void* context, uint64_t offset, uint64_t length) {
+    ahead_hint(static_cast<ContainerSource*>(context)->ahead, offset, length);
+}
+
+// Containers whose library reads the bytes as they lie in its files.
+bool read_as_they_lie(int kind) {
+    return kind == CONTAINER_VHD || kind == CONTAINER_VMDK || kind == CONTAINER_SPLIT_RAW;
+}
 }  // namespace
 
 int container_open(const std::string& path, int kind, ContainerSource* container,
@@ -232,10 +254,14 @@ int container_open(const std::string& path, int kind, ContainerSource* container
         return 0;
     }
     *cause = nullptr;
-    uint64_t size = 0;
+    uint64_t size = 0, again = 0;
     void* image = open_image(path, kind, &size, cause);
+    void* second = image && read_as_they_lie(kind) ? open_image(path, kind, &again, cause) : nullptr;
     posix_give_back_rights(&rights);
     if (!image) return 0;
+    *cause = nullptr;  // the second handle is only for reading ahead
+    if (second && (again != size || size == 0)) close_image(second, kind);
+    else if (second) container->ahead = ahead_start(second, read_ahead_handle, close_ahead_handle);
     if (size == 0) {
         close_image(image, kind);
         *cause = u"the container holds no bytes";
@@ -247,11 +273,12 @@ int container_open(const std::string& path, int kind, ContainerSource* container
     source->context = container;
     source->length = container->size;
     source->read = read_container;
-    source->prefetch = nullptr;
+    source->prefetch = container->ahead ? prefetch_container : nullptr;
     return 1;
 }
 
 void container_close(ContainerSource* container) {
+    if (container->ahead) ahead_stop(container->ahead);
     if (container->image) close_image(container->image, container->kind);
     std::free(container->blocks.bytes);
     *container = ContainerSource{};

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ntfs/byte_source.h"
+#include "platform/posix/disks/container_ahead.h"
 
 // Small reads (the records path reconstruction asks for all over the table)
 // are served from blocks kept decompressed, as the page cache serves them
@@ -42,6 +43,7 @@ struct ContainerSource {
     uint64_t size;
     uint32_t failed_reads;  // reads the library could not answer whole
     ContainerBlocks blocks;
+    ContainerAhead* ahead;  // the reader ahead, null when none runs
 };
 
 enum : int {

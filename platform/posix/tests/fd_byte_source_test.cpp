@@ -1,13 +1,16 @@
 // The Linux byte source over a file that shrinks while it is read: small
 // reads come out of a map of the file, and a page of it that is gone must
 // make the read fail, not end the process with SIGBUS; a large read by pread
-// fails the same way. And the read-ahead hints reach the system whole.
+// fails the same way. And the read-ahead hints reach the system whole, and
+// a container's reader ahead reads what it is hinted.
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <mutex>
+#include <sched.h>
 #include <string>
 #include <sys/mman.h>
 #include <thread>
@@ -15,6 +18,7 @@
 #include <vector>
 
 #include "platform/posix/byte_source/fd_byte_source.h"
+#include "platform/posix/disks/container_ahead.h"
 #include "tests/ntfs/ntfs_image_edit.h"
 #include "tests/system/test_volumes.h"
 
@@ -137,6 +141,68 @@ TEST(FdByteSource, AHintLargerThanTheReadAheadWindowIsReadWhole) {
     fd_source_release(&fd_source);
     close(fd);
     remove_tree(folder);
+}
+
+// What the reader ahead's fake library was asked, and whether it was closed.
+struct AheadLog {
+    std::mutex lock;
+    std::vector<std::pair<uint64_t, size_t>> reads;
+    int closed = 0;
+};
+AheadLog ahead_log;
+
+int logged_read(void*, uint64_t offset, void*, size_t length) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::lock_guard<std::mutex> hold(ahead_log.lock);
+    ahead_log.reads.emplace_back(offset, length);
+    return 1;
+}
+void logged_close(void*) { ++ahead_log.closed; }
+
+// Each hint is read forward in pieces of 1 MiB; hints past the 64 waiting
+// are dropped, not queued without bound; a stop waits for the read at hand
+// and closes the handle; on one processor no thread starts.
+TEST(ContainerAhead, ReadsEachHintForwardAndStopsWithinBounds) {
+    cpu_set_t all, one;
+    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+    if (CPU_COUNT(&all) < 2) GTEST_SKIP() << "needs two processors";
+    ContainerAhead* ahead = ahead_start(nullptr, logged_read, logged_close);
+    ASSERT_NE(ahead, nullptr);
+    ahead_hint(ahead, 5u << 20, (2u << 20) + 100);
+    for (int i = 0; i < 200; ++i) ahead_hint(ahead, uint64_t(100 + i) << 20, 4096);
+    auto reads = [] {
+        std::lock_guard<std::mutex> hold(ahead_log.lock);
+        return ahead_log.reads.size();
+    };
+    // 63 or 64 of the 200 wait, as the thread took the first before or after.
+    for (int i = 0; i < 500 && reads() < 3u + 63u; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const size_t flooded = reads();
+    EXPECT_GE(flooded, 3u + 63u);
+    EXPECT_LE(flooded, 3u + 64u);
+    ahead_hint(ahead, 0, 1u << 30);
+    for (int i = 0; i < 500 && reads() < flooded + 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ahead_stop(ahead);
+    const size_t at_stop = reads();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(reads(), at_stop);
+    EXPECT_EQ(ahead_log.closed, 1);
+    EXPECT_LT(at_stop, flooded + 10) << "a stop ends the hint at hand";
+    ASSERT_GE(at_stop, 3u);
+    EXPECT_EQ(ahead_log.reads[0], std::make_pair(uint64_t(5u << 20), size_t(1u << 20)));
+    EXPECT_EQ(ahead_log.reads[1], std::make_pair(uint64_t(6u << 20), size_t(1u << 20)));
+    EXPECT_EQ(ahead_log.reads[2], std::make_pair(uint64_t(7u << 20), size_t(100)));
+
+    CPU_ZERO(&one);
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+        if (CPU_ISSET(cpu, &all)) {
+            CPU_SET(cpu, &one);
+            break;
+        }
+    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+    EXPECT_EQ(ahead_start(nullptr, logged_read, logged_close), nullptr);
+    sched_setaffinity(0, sizeof all, &all);
+    EXPECT_EQ(ahead_log.closed, 2);
 }
 
 }  // namespace
