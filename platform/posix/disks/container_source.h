@@ -19,7 +19,7 @@
 // chunks), so nothing it decompresses is thrown away. Up to 256 MiB, in sets
 // of a few kept by least recent use, whose memory is taken only as blocks
 // are filled: on the reference volume of a million files, '*.doc' fills
-// about 2,000. The scan's large reads take the blocks kept that they cover,
+// about 2,500. The scan's large reads take the blocks kept that they cover,
 // so a block the climbs read is not decompressed again when the scan gets
 // there.
 enum : uint32_t {
