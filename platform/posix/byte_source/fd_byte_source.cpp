@@ -146,16 +146,18 @@ bool page_cached(int fd, uint64_t offset) {
     return read_without_waiting(fd, offset, &byte, 1) == 1;
 }
 
-// Whether a range looks cached already: its first and last pages and one
-// page in every PROBE_STRIDE_BYTES between them are.
 constexpr uint64_t PROBE_STRIDE_BYTES = 16u << 20;
 
-bool range_cached(int fd, uint64_t offset, uint64_t length) {
+}  // namespace
+
+bool posix_range_cached(int fd, uint64_t offset, uint64_t length) {
     if (!length) return true;
     for (uint64_t at = offset; at < offset + length; at += PROBE_STRIDE_BYTES)
         if (!page_cached(fd, at)) return false;
     return page_cached(fd, offset + length - 1);
 }
+
+namespace {
 
 void prefetch_bytes(void* context, uint64_t offset, uint64_t length) {
     // Read-ahead is a hint, whose failure changes nothing. Asking for pages
@@ -165,7 +167,7 @@ void prefetch_bytes(void* context, uint64_t offset, uint64_t length) {
     // The system acts on one read-ahead window of each hint and drops the
     // rest, so a range is hinted a window at a time.
     const FdByteSource* s = static_cast<const FdByteSource*>(context);
-    if (range_cached(s->fd, offset, length)) return;
+    if (posix_range_cached(s->fd, offset, length)) return;
     for (uint64_t at = offset, end = offset + length; at < end; at += s->hint_bytes) {
         const uint64_t piece = end - at < s->hint_bytes ? end - at : s->hint_bytes;
         posix_fadvise(s->fd, off_t(at), off_t(piece), POSIX_FADV_WILLNEED);

@@ -28,5 +28,10 @@ enum : int { FD_MAP_OPEN = 1, FD_MAP_NONE = 2 };
 // Fills source (whose context is fd_source) for the descriptor; the length
 // is the device's or file's size.
 void fd_source_start(FdByteSource* fd_source, int fd, ByteSource* source);
+
+// Whether the bytes at [offset, offset + length) of the file look cached
+// already: its first and last pages and one page in every 16 MiB between
+// them are.
+bool posix_range_cached(int fd, uint64_t offset, uint64_t length);
 // Releases the map; the descriptor is left to its owner.
 void fd_source_release(FdByteSource* fd_source);
